@@ -1,0 +1,240 @@
+#include "Channel.h"
+#include "ControlBlock.h"
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+HWND volatile viewerWindow;
+DWORD tracedProcessId;
+DWORD detailLevel;
+HANDLE channelHeap;
+
+const char* const OutOfMemoryText = "The application that Kestrix is spying is out of memory";
+static const char* const ProcessAttachedText = "process attached, command line='%s'";
+static const char* const ProcessDetachedText = "process detached";
+
+static void HandleOutOfMemory()
+{
+    // Tracing stops here for good, so the box is shown at most once per process.
+    if (InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&viewerWindow), nullptr))
+        MessageBoxA(nullptr, OutOfMemoryText, nullptr, MB_OK);
+}
+
+static void Send(void* buffer, DWORD size)
+{
+    HWND window = viewerWindow;
+    if (!window)
+        return;
+    COPYDATASTRUCT data = {tracedProcessId, size, buffer};
+    if (SendMessageA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)) != 0)
+        viewerWindow = nullptr;
+}
+
+// The size is an upper bound: format and arguments measured in full, "%s" places included.
+static BYTE* AllocRecord(DWORD payloadLength, const char* format, va_list arguments, DWORD* size)
+{
+    DWORD total = RecordLengthSize + payloadLength + strlen(format) + 1;
+    va_list walk;
+    va_copy(walk, arguments);
+    while (const char* argument = va_arg(walk, const char*))
+        total += strlen(argument);
+    va_end(walk);
+    auto* record = static_cast<BYTE*>(HeapAlloc(channelHeap, 0, total));
+    if (!record) {
+        HandleOutOfMemory();
+        return nullptr;
+    }
+    memcpy(record, &payloadLength, sizeof(payloadLength));
+    *size = total;
+    return record;
+}
+
+static void SendFormattedRecord(DWORD payloadLength, const void* payload, const char* format,
+                                va_list arguments)
+{
+    DWORD size = 0;
+    BYTE* record = AllocRecord(payloadLength, format, arguments, &size);
+    if (!record)
+        return;
+    if (payloadLength)
+        memcpy(record + RecordLengthSize, payload, payloadLength);
+    DWORD textOffset = RecordLengthSize + payloadLength;
+    vsnprintf(reinterpret_cast<char*>(record + textOffset), size - textOffset, format, arguments);
+    Send(record, size);
+    HeapFree(channelHeap, 0, record);
+}
+
+void SendTextRecord(const char* format, ...)
+{
+    if (!viewerWindow)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    SendFormattedRecord(0, nullptr, format, arguments);
+    va_end(arguments);
+}
+
+void SendKindRecord(DWORD payloadLength, const void* payload, const char* format, ...)
+{
+    if (!viewerWindow)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    SendFormattedRecord(payloadLength, payload, format, arguments);
+    va_end(arguments);
+}
+
+void SendDataRecord(DWORD payloadLength, const void* payload)
+{
+    if (!viewerWindow)
+        return;
+    auto* record = static_cast<BYTE*>(HeapAlloc(channelHeap, 0, RecordLengthSize + payloadLength));
+    if (!record) {
+        HandleOutOfMemory();
+        return;
+    }
+    memcpy(record, &payloadLength, sizeof(payloadLength));
+    memcpy(record + RecordLengthSize, payload, payloadLength);
+    Send(record, RecordLengthSize + payloadLength);
+    HeapFree(channelHeap, 0, record);
+}
+
+DWORD CopyBufferData(const WSABUF* buffers, DWORD bufferCount, DWORD limit, BYTE* destination)
+{
+    DWORD copied = 0;
+    for (DWORD i = 0; i < bufferCount && copied < limit; i++) {
+        DWORD length = buffers[i].len < limit - copied ? buffers[i].len : limit - copied;
+        memcpy(destination + copied, buffers[i].buf, length);
+        copied += length;
+    }
+    return copied;
+}
+
+BYTE* BuildDataPayload(DWORD* payloadLength, SOCKET socket, const WSABUF* buffers,
+                       DWORD bufferCount, DWORD byteCount, DWORD kind)
+{
+    DWORD size = DataHeaderSize;
+    BYTE* payload;
+    if (detailLevel == High) {
+        size = DataHeaderSize + byteCount;
+        // A count so large that the size wraps cannot be honoured; it is reported as no memory.
+        payload = size < byteCount ? nullptr : static_cast<BYTE*>(HeapAlloc(channelHeap, 0, size));
+        if (payload) {
+            // The lower provider may report more than the buffers hold; never read past them.
+            DWORD copied = CopyBufferData(buffers, bufferCount, byteCount, payload + DataHeaderSize);
+            size = DataHeaderSize + copied;
+        }
+    } else {
+        payload = static_cast<BYTE*>(HeapAlloc(channelHeap, 0, size));
+    }
+    if (!payload) {
+        HandleOutOfMemory();
+        return nullptr;
+    }
+    DataPayloadHeader header = {kind, static_cast<DWORD>(socket), byteCount};
+    memcpy(payload, &header, sizeof(header));
+    *payloadLength = size;
+    return payload;
+}
+
+void SendDataEvent(SOCKET socket, const WSABUF* buffers, DWORD bufferCount, DWORD byteCount,
+                   DWORD kind, const char* format, ...)
+{
+    if (!viewerWindow)
+        return;
+    DWORD payloadLength = 0;
+    BYTE* payload = BuildDataPayload(&payloadLength, socket, buffers, bufferCount, byteCount, kind);
+    if (!payload)
+        return;
+    if (detailLevel == Low) {
+        SendDataRecord(payloadLength, payload);
+    } else {
+        va_list arguments;
+        va_start(arguments, format);
+        SendFormattedRecord(payloadLength, payload, format, arguments);
+        va_end(arguments);
+    }
+    HeapFree(channelHeap, 0, payload);
+}
+
+static BOOL CreatedAtOrAfter(const FILETIME& startTime)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return FALSE;
+    return CompareFileTime(&startTime, &created) <= 0;
+}
+
+static void UndoClaim(HANDLE semaphore, ControlBlock* block)
+{
+    viewerWindow = nullptr;
+    if (WaitForSingleObject(semaphore, INFINITE) == WAIT_OBJECT_0) {
+        block->claimed = 0;
+        FlushViewOfFile(block, sizeof(ControlBlock));
+        ReleaseSemaphore(semaphore, 1, nullptr);
+    }
+    if (channelHeap) {
+        HeapDestroy(channelHeap);
+        channelHeap = nullptr;
+    }
+}
+
+void AttachToViewer()
+{
+    HANDLE semaphore = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, KESTRIX_SEMAPHORE_NAME);
+    if (!semaphore)
+        return;
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, KESTRIX_MAPPING_NAME);
+    if (!mapping) {
+        CloseHandle(semaphore);
+        return;
+    }
+    auto* block = static_cast<ControlBlock*>(
+        MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(ControlBlock)));
+    if (!block || WaitForSingleObject(semaphore, INFINITE) != WAIT_OBJECT_0) {
+        if (block)
+            UnmapViewOfFile(block);
+        CloseHandle(mapping);
+        CloseHandle(semaphore);
+        return;
+    }
+    if (block->claimed != 0 || !CreatedAtOrAfter(block->startTime)) {
+        ReleaseSemaphore(semaphore, 1, nullptr);
+        UnmapViewOfFile(block);
+        CloseHandle(mapping);
+        CloseHandle(semaphore);
+        return;
+    }
+    block->claimed = 1;
+    viewerWindow = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(block->viewerWindow));
+    detailLevel = block->detailLevel;
+    tracedProcessId = GetCurrentProcessId();
+    block->processId = tracedProcessId;
+    block->acknowledged = 0;
+    FlushViewOfFile(block, sizeof(ControlBlock));
+    ReleaseSemaphore(semaphore, 1, nullptr);
+
+    channelHeap = HeapCreate(0, ChannelHeapInitialSize, 0);
+    if (channelHeap) {
+        DWORD kind = RecordProcessAttached;
+        SendKindRecord(sizeof(kind), &kind, ProcessAttachedText, GetCommandLineA(), nullptr);
+    }
+    if (!channelHeap || !viewerWindow || block->acknowledged == 0)
+        UndoClaim(semaphore, block);
+    UnmapViewOfFile(block);
+    CloseHandle(mapping);
+    CloseHandle(semaphore);
+}
+
+void DetachFromViewer()
+{
+    if (viewerWindow) {
+        DWORD kind = RecordProcessDetached;
+        SendKindRecord(sizeof(kind), &kind, ProcessDetachedText, nullptr);
+    }
+    viewerWindow = nullptr;
+    if (channelHeap) {
+        HeapDestroy(channelHeap);
+        channelHeap = nullptr;
+    }
+}

@@ -1,0 +1,74 @@
+// Connection calls: bind, listen, connect, accept, join, and the local and peer names.
+#include "Entries.h"
+#include "SocketContext.h"
+#include "SocketLifeReports.h"
+
+int WSPAPI WSPBind(SOCKET s, const sockaddr* name, int namelen, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPBind, name, namelen, lpErrno);
+    });
+}
+
+int WSPAPI WSPListen(SOCKET s, int backlog, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPListen, backlog, lpErrno);
+    });
+}
+
+int WSPAPI WSPConnect(SOCKET s, const sockaddr* name, int namelen, LPWSABUF lpCallerData,
+                      LPWSABUF lpCalleeData, LPQOS lpSQOS, LPQOS lpGQOS, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPConnect, name, namelen, lpCallerData, lpCalleeData,
+                          lpSQOS, lpGQOS, lpErrno);
+    });
+}
+
+SOCKET WSPAPI WSPAccept(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC lpfnCondition,
+                        DWORD_PTR dwCallbackData, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, INVALID_SOCKET, [&](SocketContext* listener) {
+        SOCKET lowerSocket =
+            CALL_LOWER(listener, lpWSPAccept, addr, addrlen, lpfnCondition, dwCallbackData, lpErrno);
+        if (lowerSocket == INVALID_SOCKET)
+            return INVALID_SOCKET;
+        SocketContext* context = WrapLowerSocket(listener->provider, lowerSocket, listener, lpErrno);
+        return context ? context->layeredHandle : INVALID_SOCKET;
+    });
+}
+
+SOCKET WSPAPI WSPJoinLeaf(SOCKET s, const sockaddr* name, int namelen, LPWSABUF lpCallerData,
+                          LPWSABUF lpCalleeData, LPQOS lpSQOS, LPQOS lpGQOS, DWORD dwFlags,
+                          LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, INVALID_SOCKET, [&](SocketContext* joining) {
+        SOCKET lowerSocket = CALL_LOWER(joining, lpWSPJoinLeaf, name, namelen, lpCallerData,
+                                        lpCalleeData, lpSQOS, lpGQOS, dwFlags, lpErrno);
+        if (lowerSocket == INVALID_SOCKET)
+            return INVALID_SOCKET;
+        if (lowerSocket == joining->lowerSocket)
+            return s;
+        SocketContext* context = WrapLowerSocket(joining->provider, lowerSocket, joining, lpErrno);
+        SOCKET result = context ? context->layeredHandle : INVALID_SOCKET;
+        if (context)
+            ReportSocketCreated(result, context->addressFamily, context->socketType,
+                                context->protocol, nullptr, 0, 0, lpErrno);
+        return result;
+    });
+}
+
+int WSPAPI WSPGetPeerName(SOCKET s, sockaddr* name, LPINT namelen, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPGetPeerName, name, namelen, lpErrno);
+    });
+}
+
+int WSPAPI WSPGetSockName(SOCKET s, sockaddr* name, LPINT namelen, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPGetSockName, name, namelen, lpErrno);
+    });
+}

@@ -1,0 +1,126 @@
+// Socket control calls: control codes, options, event selection and shutdown.
+#include "Entries.h"
+#include "SocketContext.h"
+#include <cstddef>
+#include <cstring>
+
+// The narrow protocol record: everything before the name as it is, then the name in ANSI.
+const int ProtocolInfoNameOffset = offsetof(WSAPROTOCOL_INFOA, szProtocol);
+
+int WSPAPI WSPIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD cbInBuffer,
+                    LPVOID lpvOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbBytesReturned,
+                    LPWSAOVERLAPPED lpOverlapped,
+                    LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine,
+                    LPWSATHREADID lpThreadId, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPIoctl, dwIoControlCode, lpvInBuffer, cbInBuffer,
+                          lpvOutBuffer, cbOutBuffer, lpcbBytesReturned, lpOverlapped,
+                          lpCompletionRoutine, lpThreadId, lpErrno);
+    });
+}
+
+// The application asks about the chain it opened, not about the provider below it.
+static int AnswerProtocolInfo(const SocketContext* context, int optname, char* optval,
+                              LPINT optlen, LPINT lpErrno)
+{
+    const WSAPROTOCOL_INFOW& chain = context->provider->chainProtocolInfo;
+    int needed = optname == SO_PROTOCOL_INFOW ? sizeof(WSAPROTOCOL_INFOW) : sizeof(WSAPROTOCOL_INFOA);
+    if (IsBadReadPtr(optlen, sizeof(int)) || *optlen < needed) {
+        *lpErrno = WSAEFAULT;
+        return SOCKET_ERROR;
+    }
+    if (optname == SO_PROTOCOL_INFOW) {
+        memcpy(optval, &chain, sizeof(chain));
+    } else {
+        memcpy(optval, &chain, ProtocolInfoNameOffset);
+        WideCharToMultiByte(CP_ACP, 0, chain.szProtocol, -1, optval + ProtocolInfoNameOffset,
+                            WSAPROTOCOL_LEN + 1, nullptr, nullptr);
+    }
+    return 0;
+}
+
+int WSPAPI WSPGetSockOpt(SOCKET s, int level, int optname, char* optval, LPINT optlen,
+                         LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        if (level == SOL_SOCKET && (optname == SO_PROTOCOL_INFOW || optname == SO_PROTOCOL_INFOA))
+            return AnswerProtocolInfo(context, optname, optval, optlen, lpErrno);
+        return CALL_LOWER(context, lpWSPGetSockOpt, level, optname, optval, optlen, lpErrno);
+    });
+}
+
+// The option's value names the listening socket by its layered handle; the provider below
+// knows only its own.
+static int UpdateAcceptContext(SocketContext* context, int level, const char* optval, int optlen,
+                               LPINT lpErrno)
+{
+    SOCKET listening;
+    if (IsBadReadPtr(optval, sizeof(SOCKET)) || optlen < static_cast<int>(sizeof(SOCKET))) {
+        *lpErrno = WSAEFAULT;
+        return SOCKET_ERROR;
+    }
+    memcpy(&listening, optval, sizeof(listening));
+    SocketContext* listener = FindContext(listening, lpErrno);
+    if (!listener) {
+        *lpErrno = WSAENOTSOCK;
+        return SOCKET_ERROR;
+    }
+    SOCKET lowerListening = listener->lowerSocket;
+    int result = CALL_LOWER(context, lpWSPSetSockOpt, level, SO_UPDATE_ACCEPT_CONTEXT,
+                            reinterpret_cast<const char*>(&lowerListening), optlen, lpErrno);
+    if (result == 0) {
+        context->eventMask = listener->eventMask;
+        context->blocking = listener->blocking;
+        context->flags = listener->flags;
+    }
+    int releaseError = 0;
+    ReleaseContext(listener, &releaseError);
+    return result;
+}
+
+int WSPAPI WSPSetSockOpt(SOCKET s, int level, int optname, const char* optval, int optlen,
+                         LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        if (optname == SO_UPDATE_ACCEPT_CONTEXT)
+            return UpdateAcceptContext(context, level, optval, optlen, lpErrno);
+        return CALL_LOWER(context, lpWSPSetSockOpt, level, optname, optval, optlen, lpErrno);
+    });
+}
+
+int WSPAPI WSPAsyncSelect(SOCKET s, HWND hWnd, unsigned int wMsg, LONG lEvent, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPAsyncSelect, hWnd, wMsg, lEvent, lpErrno);
+    });
+}
+
+int WSPAPI WSPEventSelect(SOCKET s, WSAEVENT hEventObject, LONG lNetworkEvents, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPEventSelect, hEventObject, lNetworkEvents, lpErrno);
+    });
+}
+
+int WSPAPI WSPEnumNetworkEvents(SOCKET s, WSAEVENT hEventObject,
+                                LPWSANETWORKEVENTS lpNetworkEvents, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPEnumNetworkEvents, hEventObject, lpNetworkEvents, lpErrno);
+    });
+}
+
+BOOL WSPAPI WSPGetQOSByName(SOCKET s, LPWSABUF lpQOSName, LPQOS lpQOS, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, FALSE, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPGetQOSByName, lpQOSName, lpQOS, lpErrno);
+    });
+}
+
+int WSPAPI WSPShutdown(SOCKET s, int how, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPShutdown, how, lpErrno);
+    });
+}

@@ -1,0 +1,231 @@
+// Entries the layer answers itself or routes without a socket of their own: select, overlapped
+// results, blocking-call cancellation, cleanup, duplication and address conversion.
+#include "Entries.h"
+#include "SocketContext.h"
+#include <cstring>
+
+// The most handles a set may hold, whatever FD_SETSIZE the application was built with.
+const u_int SelectSetLimit = 1024;
+
+// Pause that lets the manager threads of the layer finish before the providers are unloaded.
+const DWORD TeardownPauseMilliseconds = 200;
+
+struct LowerSet {
+    u_int fd_count;
+    SOCKET fd_array[SelectSetLimit];
+};
+
+struct SelectSet {
+    fd_set* applicationSet;     // null when the caller gave none
+    u_int count;                // handles it held on entry
+    SOCKET handles[SelectSetLimit];
+    SocketContext* contexts[SelectSetLimit];   // null for an unknown handle
+    LowerSet lowerSet;
+};
+
+static void AddOnce(SOCKET* array, u_int* count, SOCKET handle)
+{
+    for (u_int i = 0; i < *count; i++) {
+        if (array[i] == handle)
+            return;
+    }
+    if (*count < SelectSetLimit)
+        array[(*count)++] = handle;
+}
+
+static SOCKET LowerHandle(const SelectSet& set, u_int i)
+{
+    return set.contexts[i] ? set.contexts[i]->lowerSocket : set.handles[i];
+}
+
+// Looks every handle up; a known one is replaced by its lower socket. False for an oversized set.
+static BOOL TranslateSet(SelectSet& set, LowerProvider** firstProvider)
+{
+    set.count = 0;
+    set.lowerSet.fd_count = 0;
+    if (!set.applicationSet)
+        return TRUE;
+    if (set.applicationSet->fd_count > SelectSetLimit)
+        return FALSE;
+    for (u_int i = 0; i < set.applicationSet->fd_count; i++) {
+        int lookupError = 0;
+        set.handles[i] = set.applicationSet->fd_array[i];
+        set.contexts[i] = FindContext(set.handles[i], &lookupError);
+        set.count = i + 1;
+        if (set.contexts[i] && !*firstProvider)
+            *firstProvider = set.contexts[i]->provider;
+        AddOnce(set.lowerSet.fd_array, &set.lowerSet.fd_count, LowerHandle(set, i));
+    }
+    return TRUE;
+}
+
+static void RebuildSet(SelectSet& set, int readyCount)
+{
+    if (!set.applicationSet)
+        return;
+    set.applicationSet->fd_count = 0;
+    int counted = 0;
+    for (u_int i = 0; i < set.count && counted < readyCount; i++) {
+        if (!upcallTable.lpWPUFDIsSet(LowerHandle(set, i),
+                                      reinterpret_cast<fd_set*>(&set.lowerSet)))
+            continue;
+        counted++;
+        AddOnce(set.applicationSet->fd_array, &set.applicationSet->fd_count, set.handles[i]);
+    }
+}
+
+static void ReleaseSet(SelectSet& set)
+{
+    for (u_int i = 0; i < set.count; i++) {
+        int releaseError = 0;
+        if (set.contexts[i])
+            ReleaseContext(set.contexts[i], &releaseError);
+    }
+}
+
+int WSPAPI WSPSelect(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds,
+                     PTIMEVAL timeout, LPINT lpErrno)
+{
+    auto* sets = static_cast<SelectSet*>(HeapAlloc(GetProcessHeap(), 0, 3 * sizeof(SelectSet)));
+    if (!sets) {
+        *lpErrno = WSAENOBUFS;
+        return SOCKET_ERROR;
+    }
+    fd_set* applicationSets[3] = {readfds, writefds, exceptfds};
+    LowerProvider* provider = nullptr;
+    int result = SOCKET_ERROR;
+    *lpErrno = 0;
+    for (int i = 0; i < 3; i++)
+        sets[i].count = 0;
+    for (int i = 0; i < 3 && *lpErrno == 0; i++) {
+        sets[i].applicationSet = applicationSets[i];
+        if (!TranslateSet(sets[i], &provider))
+            *lpErrno = WSAENOBUFS;
+    }
+    if (*lpErrno == 0 && !provider)
+        *lpErrno = WSAEINVAL;
+    if (*lpErrno == 0) {
+        fd_set* lowerSets[3];
+        for (int i = 0; i < 3; i++)
+            lowerSets[i] = sets[i].applicationSet ? reinterpret_cast<fd_set*>(&sets[i].lowerSet)
+                                                  : nullptr;
+        SetBlockingProvider(provider);
+        result = provider->procTable.lpWSPSelect(nfds, lowerSets[0], lowerSets[1], lowerSets[2],
+                                                 timeout, lpErrno);
+        SetBlockingProvider(nullptr);
+        for (int i = 0; i < 3 && result != SOCKET_ERROR; i++)
+            RebuildSet(sets[i], result);
+    }
+    for (int i = 0; i < 3; i++)
+        ReleaseSet(sets[i]);
+    HeapFree(GetProcessHeap(), 0, sets);
+    return result;
+}
+
+BOOL WSPAPI WSPGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWORD lpcbTransfer,
+                                   BOOL fWait, LPDWORD lpdwFlags, LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, FALSE, [&](SocketContext* context) {
+        return CALL_LOWER(context, lpWSPGetOverlappedResult, lpOverlapped, lpcbTransfer, fWait,
+                          lpdwFlags, lpErrno);
+    });
+}
+
+int WSPAPI WSPCancelBlockingCall(LPINT lpErrno)
+{
+    LowerProvider* provider = GetBlockingProvider();
+    if (!provider)
+        return 0;
+    return provider->procTable.lpWSPCancelBlockingCall(lpErrno);
+}
+
+int WSPAPI WSPCleanup(LPINT lpErrno)
+{
+    if (detaching)
+        return 0;
+    EnterCriticalSection(&mainLock);
+    if (startupCount == 0) {
+        LeaveCriticalSection(&mainLock);
+        *lpErrno = WSANOTINITIALISED;
+        return SOCKET_ERROR;
+    }
+    if (--startupCount == 0) {
+        Sleep(TeardownPauseMilliseconds);
+        ShutdownProviders(lpErrno);
+    }
+    LeaveCriticalSection(&mainLock);
+    return 0;
+}
+
+int WSPAPI WSPDuplicateSocket(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOW lpProtocolInfo,
+                              LPINT lpErrno)
+{
+    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        int result = CALL_LOWER(context, lpWSPDuplicateSocket, dwProcessId, lpProtocolInfo, lpErrno);
+        if (result == 0) {
+            // The other process must open the layered chain; the reserved value is the lower
+            // provider's key to the duplicated socket.
+            DWORD reserved = lpProtocolInfo->dwProviderReserved;
+            *lpProtocolInfo = context->provider->chainProtocolInfo;
+            lpProtocolInfo->dwProviderReserved = reserved;
+        }
+        return result;
+    });
+}
+
+static LowerProvider* FindEntryForProtocolInfo(const WSAPROTOCOL_INFOW* protocolInfo)
+{
+    if (IsBadReadPtr(protocolInfo, sizeof(WSAPROTOCOL_INFOW)))
+        return nullptr;
+    for (int i = 0; i < providerCount; i++) {
+        const WSAPROTOCOL_INFOW& entry = providerTable[i].nextProtocolInfo;
+        if (entry.iAddressFamily == protocolInfo->iAddressFamily &&
+            entry.iSocketType == protocolInfo->iSocketType &&
+            entry.iProtocol == protocolInfo->iProtocol &&
+            ((entry.dwServiceFlags1 ^ protocolInfo->dwServiceFlags1) & ~XP1_IFS_HANDLES) == 0)
+            return &providerTable[i];
+    }
+    return nullptr;
+}
+
+static LPWSAPROTOCOL_INFOW ProtocolInfoForLower(LowerProvider* provider,
+                                                LPWSAPROTOCOL_INFOW callerInfo)
+{
+    return provider->nextProtocolInfo.ProtocolChain.ChainLen == BASE_PROTOCOL
+               ? &provider->nextProtocolInfo
+               : callerInfo;
+}
+
+INT WSPAPI WSPAddressToString(LPSOCKADDR lpsaAddress, DWORD dwAddressLength,
+                              LPWSAPROTOCOL_INFOW lpProtocolInfo, LPWSTR lpszAddressString,
+                              LPDWORD lpdwAddressStringLength, LPINT lpErrno)
+{
+    LowerProvider* provider = FindEntryForProtocolInfo(lpProtocolInfo);
+    if (!provider) {
+        *lpErrno = WSAEINVAL;
+        return SOCKET_ERROR;
+    }
+    SetBlockingProvider(provider);
+    INT result = provider->procTable.lpWSPAddressToString(
+        lpsaAddress, dwAddressLength, ProtocolInfoForLower(provider, lpProtocolInfo),
+        lpszAddressString, lpdwAddressStringLength, lpErrno);
+    SetBlockingProvider(nullptr);
+    return result;
+}
+
+INT WSPAPI WSPStringToAddress(LPWSTR AddressString, INT AddressFamily,
+                              LPWSAPROTOCOL_INFOW lpProtocolInfo, LPSOCKADDR lpAddress,
+                              LPINT lpAddressLength, LPINT lpErrno)
+{
+    LowerProvider* provider = FindEntryForProtocolInfo(lpProtocolInfo);
+    if (!provider) {
+        *lpErrno = WSAEINVAL;
+        return SOCKET_ERROR;
+    }
+    SetBlockingProvider(provider);
+    INT result = provider->procTable.lpWSPStringToAddress(
+        AddressString, AddressFamily, ProtocolInfoForLower(provider, lpProtocolInfo), lpAddress,
+        lpAddressLength, lpErrno);
+    SetBlockingProvider(nullptr);
+    return result;
+}

@@ -1,0 +1,151 @@
+#include "SocketContext.h"
+#include "SocketLifeReports.h"
+
+SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,
+                             BOOL link)
+{
+    auto* context = static_cast<SocketContext*>(
+        HeapAlloc(privateHeap, HEAP_ZERO_MEMORY, sizeof(SocketContext)));
+    if (!context)
+        return nullptr;
+    context->lowerSocket = lowerSocket;
+    context->provider = provider;
+    context->backlog = -1;
+    context->blocking = 1;
+    if (parent) {
+        context->asyncWindow = parent->asyncWindow;
+        context->asyncMessage = parent->asyncMessage;
+    }
+    InitializeCriticalSection(&context->lock);
+    if (link)
+        LinkContext(provider, context);
+    return context;
+}
+
+void FreeContext(SocketContext* context)
+{
+    DeleteCriticalSection(&context->lock);
+    HeapFree(privateHeap, 0, context);
+}
+
+void LinkContext(LowerProvider* provider, SocketContext* context)
+{
+    if (!provider || !context)
+        return;
+    EnterCriticalSection(&provider->lock);
+    context->prev = nullptr;
+    context->next = provider->sockets;
+    if (provider->sockets)
+        provider->sockets->prev = context;
+    provider->sockets = context;
+    LeaveCriticalSection(&provider->lock);
+    SetEvent(contextAddedEvent);
+}
+
+void UnlinkContext(LowerProvider* provider, SocketContext* context)
+{
+    EnterCriticalSection(&provider->lock);
+    if (!context->prev) {
+        // Only the head has no predecessor; a context never linked must not move the head.
+        if (provider->sockets == context) {
+            provider->sockets = context->next;
+            if (provider->sockets)
+                provider->sockets->prev = nullptr;
+        }
+    } else {
+        context->prev->next = context->next;
+        if (context->next)
+            context->next->prev = context->prev;
+    }
+    LeaveCriticalSection(&provider->lock);
+}
+
+SocketContext* FindContext(SOCKET layeredHandle, int* errorCell)
+{
+    DWORD_PTR value = 0;
+    EnterCriticalSection(&mainLock);
+    SocketContext* context = nullptr;
+    if (upcallTable.lpWPUQuerySocketHandleContext(layeredHandle, &value, errorCell) == 0 && value) {
+        context = reinterpret_cast<SocketContext*>(value);
+        InterlockedIncrement(&context->refCount);
+    }
+    LeaveCriticalSection(&mainLock);
+    return context;
+}
+
+void ReleaseContext(SocketContext* context, int* errorCell)
+{
+    EnterCriticalSection(&mainLock);
+    if (InterlockedDecrement(&context->refCount) == 0) {
+        LockContext(context);
+        BOOL finalRelease = context->pendingAsync == 0 && context->closing;
+        UnlockContext(context);
+        if (finalRelease) {
+            upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, errorCell);
+            context->layeredHandle = INVALID_SOCKET;
+            UnlinkContext(context->provider, context);
+            FreeContext(context);
+        }
+    }
+    LeaveCriticalSection(&mainLock);
+}
+
+void LockContext(SocketContext* context)
+{
+    EnterCriticalSection(&context->lock);
+}
+
+void UnlockContext(SocketContext* context)
+{
+    LeaveCriticalSection(&context->lock);
+}
+
+// The walk holds each list's own lock as well as mainLock, so it never sees a link half changed;
+// a context is unlinked under that lock before it is freed, so the walk never reaches a freed one.
+static SocketContext* SearchList(LowerProvider* provider, SOCKET lowerSocket)
+{
+    SocketContext* found = nullptr;
+    EnterCriticalSection(&provider->lock);
+    for (SocketContext* context = provider->sockets; context; context = context->next) {
+        if (context->lowerSocket == lowerSocket) {
+            found = context;
+            break;
+        }
+    }
+    LeaveCriticalSection(&provider->lock);
+    return found;
+}
+
+SocketContext* FindContextByLowerSocket(LowerProvider* provider, SOCKET lowerSocket)
+{
+    SocketContext* found = nullptr;
+    EnterCriticalSection(&mainLock);
+    if (provider) {
+        found = SearchList(provider, lowerSocket);
+    } else {
+        for (int i = 0; i < providerCount && !found; i++)
+            found = SearchList(&providerTable[i], lowerSocket);
+    }
+    LeaveCriticalSection(&mainLock);
+    return found;
+}
+
+void CloseAllContexts(LowerProvider* provider)
+{
+    linger hardClose = {1, 0};
+    SocketContext* context = provider->sockets;
+    while (context) {
+        int error = 0;
+        if (provider->procTable.lpWSPSetSockOpt(context->lowerSocket, SOL_SOCKET, SO_LINGER,
+                                                reinterpret_cast<const char*>(&hardClose),
+                                                sizeof(hardClose), &error) == 0) {
+            int result = provider->procTable.lpWSPCloseSocket(context->lowerSocket, &error);
+            ReportTeardownClose(result, context, context->layeredHandle, &error);
+        }
+        int closeError = 0;
+        upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, &closeError);
+        SocketContext* next = context->next;
+        FreeContext(context);
+        context = next;
+    }
+}

@@ -1,0 +1,48 @@
+// The record that binds an application's layered handle to the lower provider's socket, and the
+// per-provider lists that hold them.
+#pragma once
+#include "ProviderState.h"
+
+struct SocketContext {
+    SOCKET lowerSocket;        // INVALID_SOCKET once the lower socket is closed
+    SOCKET layeredHandle;      // INVALID_SOCKET once WPUCloseSocketHandle was called for it
+    LONG pendingAsync;         // overlapped operations not yet finished; under lock
+    LONG closing;              // a close had to leave the context alive; under lock
+    volatile LONG refCount;    // traced calls using the context; interlocked only
+    DWORD bytesSent;
+    DWORD bytesReceived;
+    HANDLE portAssociation;
+    HWND asyncWindow;
+    UINT asyncMessage;
+    CRITICAL_SECTION lock;
+    LowerProvider* provider;
+    SocketContext* prev;
+    SocketContext* next;
+    int addressFamily;
+    int socketType;
+    int protocol;
+    int backlog;               // -1 until a listen succeeds
+    LONG eventMask;
+    LONG blocking;
+    DWORD flags;               // WSA_FLAG_* the socket was created with
+};
+
+SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,
+                             BOOL link);
+void FreeContext(SocketContext* context);
+void LinkContext(LowerProvider* provider, SocketContext* context);
+void UnlinkContext(LowerProvider* provider, SocketContext* context);
+
+// Takes a reference; null (with the upcall's error in errorCell) for an unknown handle.
+SocketContext* FindContext(SOCKET layeredHandle, int* errorCell);
+// Drops a reference; the last one of a closing context with nothing pending frees it.
+void ReleaseContext(SocketContext* context, int* errorCell);
+
+void LockContext(SocketContext* context);
+void UnlockContext(SocketContext* context);
+
+// Takes no reference. A null provider searches every provider in table order.
+SocketContext* FindContextByLowerSocket(LowerProvider* provider, SOCKET lowerSocket);
+
+// Teardown: closes every socket of the provider hard, reports it and frees its context.
+void CloseAllContexts(LowerProvider* provider);

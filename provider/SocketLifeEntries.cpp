@@ -1,0 +1,168 @@
+// The entries that begin and end a socket's life: WSPSocket and WSPCloseSocket.
+#include "Entries.h"
+#include "SocketContext.h"
+#include "SocketLifeReports.h"
+
+// dwServiceFlags1 are compared without this bit: layers differ in whether their handles are IFS.
+const DWORD ServiceFlagsCompareMask = ~static_cast<DWORD>(XP1_IFS_HANDLES);
+
+static BOOL ServiceFlagsMatch(const WSAPROTOCOL_INFOW* request, const WSAPROTOCOL_INFOW& entry)
+{
+    return !request || ((request->dwServiceFlags1 ^ entry.dwServiceFlags1) &
+                        ServiceFlagsCompareMask) == 0;
+}
+
+LowerProvider* FindLowerEntry(int addressFamily, int socketType, int protocol,
+                              const WSAPROTOCOL_INFOW* protocolInfo, int* errorCell)
+{
+    BOOL familyKnown = addressFamily == 0;
+    BOOL typeKnown = FALSE;
+    BOOL protocolKnown = protocol == 0 || protocol == IPPROTO_RAW || socketType == SOCK_RAW;
+    for (int i = 0; i < providerCount; i++) {
+        const WSAPROTOCOL_INFOW& entry = providerTable[i].nextProtocolInfo;
+        familyKnown |= entry.iAddressFamily == addressFamily;
+        typeKnown |= entry.iSocketType == socketType;
+        protocolKnown |= entry.iProtocol == protocol;
+    }
+    if (!familyKnown || !typeKnown || !protocolKnown) {
+        *errorCell = !familyKnown ? WSAEAFNOSUPPORT
+                     : !typeKnown ? WSAESOCKTNOSUPPORT
+                                  : WSAEPROTONOSUPPORT;
+        return nullptr;
+    }
+    BOOL fullMatch = protocol != 0 && protocol != IPPROTO_RAW && socketType != SOCK_RAW;
+    for (int i = 0; i < providerCount; i++) {
+        const WSAPROTOCOL_INFOW& entry = providerTable[i].nextProtocolInfo;
+        if (entry.iSocketType != socketType || !ServiceFlagsMatch(protocolInfo, entry))
+            continue;
+        BOOL match;
+        if (addressFamily == 0)
+            match = protocol == 0 || entry.iProtocol == protocol;
+        else
+            match = entry.iAddressFamily == addressFamily &&
+                    (!fullMatch || entry.iProtocol == protocol);
+        if (match)
+            return &providerTable[i];
+    }
+    *errorCell = addressFamily == 0 && protocol != 0 ? WSAEPROTOTYPE : WSAEAFNOSUPPORT;
+    return nullptr;
+}
+
+SOCKET WSPAPI WSPSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpProtocolInfo,
+                        GROUP g, DWORD dwFlags, LPINT lpErrno)
+{
+    *lpErrno = 0;
+    int family = af, socketType = type, resolvedProtocol = protocol;
+    ResolveSocketRequest(lpProtocolInfo, &family, &socketType, &resolvedProtocol);
+    SOCKET result = INVALID_SOCKET;
+    LowerProvider* provider =
+        FindLowerEntry(family, socketType, resolvedProtocol, lpProtocolInfo, lpErrno);
+    if (provider) {
+        if (lpProtocolInfo)
+            provider->nextProtocolInfo.dwProviderReserved = lpProtocolInfo->dwProviderReserved;
+        BOOL baseBelow = provider->nextProtocolInfo.ProtocolChain.ChainLen == BASE_PROTOCOL;
+        WSAPROTOCOL_INFOW passedDown =
+            baseBelow || !lpProtocolInfo ? provider->nextProtocolInfo : *lpProtocolInfo;
+        if (lpProtocolInfo)
+            passedDown.dwProviderReserved = lpProtocolInfo->dwProviderReserved;
+        SetBlockingProvider(provider);
+        SOCKET lowerSocket =
+            provider->procTable.lpWSPSocket(af, type, protocol, &passedDown, g, dwFlags, lpErrno);
+        SetBlockingProvider(nullptr);
+        SocketContext* context = lowerSocket == INVALID_SOCKET
+                                     ? nullptr
+                                     : WrapLowerSocket(provider, lowerSocket, nullptr, lpErrno);
+        if (context) {
+            result = context->layeredHandle;
+            provider->nextProtocolInfo.dwProviderReserved = 0;
+            context->addressFamily = family;
+            context->socketType = socketType;
+            context->protocol = resolvedProtocol;
+            context->flags = dwFlags;
+        }
+    }
+    ReportSocketCreated(result, af, type, protocol, lpProtocolInfo, g, dwFlags, lpErrno);
+    return result;
+}
+
+SocketContext* WrapLowerSocket(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,
+                               int* errorCell)
+{
+    SocketContext* context = CreateContext(provider, lowerSocket, parent, parent == nullptr);
+    if (!context) {
+        // Nobody could ever reach the lower socket again, so it is closed rather than leaked.
+        int closeError = 0;
+        provider->procTable.lpWSPCloseSocket(lowerSocket, &closeError);
+        *errorCell = WSAENOBUFS;
+        return nullptr;
+    }
+    SOCKET handle = upcallTable.lpWPUCreateSocketHandle(
+        provider->chainProtocolInfo.ProtocolChain.ChainEntries[0],
+        reinterpret_cast<DWORD_PTR>(context), errorCell);
+    if (handle == INVALID_SOCKET) {
+        int closeError = 0;
+        provider->procTable.lpWSPCloseSocket(lowerSocket, &closeError);
+        if (!parent)
+            UnlinkContext(provider, context);
+        FreeContext(context);
+        return nullptr;
+    }
+    context->layeredHandle = handle;
+    if (parent) {
+        LinkContext(provider, context);
+        context->eventMask = parent->eventMask;
+        context->blocking = parent->blocking;
+        context->flags = parent->flags;
+        context->addressFamily = parent->addressFamily;
+        context->socketType = parent->socketType;
+        context->protocol = parent->protocol;
+    }
+    return context;
+}
+
+int WSPAPI WSPCloseSocket(SOCKET s, LPINT lpErrno)
+{
+    SocketContext* context = FindContext(s, lpErrno);
+    if (!context) {
+        *lpErrno = WSAENOTSOCK;
+        ReportSocketClosed(SOCKET_ERROR, nullptr, s, lpErrno);
+        return SOCKET_ERROR;
+    }
+    LowerProvider* provider = context->provider;
+    LockContext(context);
+    if (context->pendingAsync != 0 || context->refCount != 1) {
+        context->closing = 1;
+        if (provider->procTable.lpWSPCloseSocket(context->lowerSocket, lpErrno) != 0) {
+            *lpErrno = WSAENOTSOCK;
+            UnlockContext(context);
+            ReleaseContext(context, lpErrno);
+            ReportSocketClosed(SOCKET_ERROR, nullptr, s, lpErrno);
+            return SOCKET_ERROR;
+        }
+        ReportSocketClosed(0, context, s, lpErrno);
+        context->lowerSocket = INVALID_SOCKET;
+        UnlockContext(context);
+        ReleaseContext(context, lpErrno);
+        return 0;
+    }
+    SetBlockingProvider(provider);
+    int result = provider->procTable.lpWSPCloseSocket(context->lowerSocket, lpErrno);
+    SetBlockingProvider(nullptr);
+    if (result != 0) {
+        UnlockContext(context);
+        ReleaseContext(context, lpErrno);
+        ReportSocketClosed(SOCKET_ERROR, nullptr, s, lpErrno);
+        return SOCKET_ERROR;
+    }
+    ReportSocketClosed(0, context, s, lpErrno);
+    context->lowerSocket = INVALID_SOCKET;
+    UnlinkContext(provider, context);
+    if (upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, lpErrno) != 0) {
+        UnlockContext(context);
+        ReleaseContext(context, lpErrno);
+        return SOCKET_ERROR;
+    }
+    UnlockContext(context);
+    FreeContext(context);
+    return 0;
+}
