@@ -1,0 +1,124 @@
+// Socket creation, connection set-up and tear-down on the real library's sockets.
+#include "BaseProvider.h"
+
+namespace {
+
+// The handle value Wine's WSADuplicateSocketW hands over: it marks the protocol
+// information with this value in dwServiceFlags4 and its WSASocketW recognises it.
+const DWORD wineDuplicateMark = 0xff00ff00;
+
+bool IsDuplicateInfo(const WSAPROTOCOL_INFOW* info)
+{
+    return info && info->dwServiceFlags4 == wineDuplicateMark;
+}
+
+// An unspecified family, type or protocol comes from the entry the socket is made for.
+int FromEntry(int value, int entryValue)
+{
+    return value == FROM_PROTOCOL_INFO || value == 0 ? entryValue : value;
+}
+
+} // namespace
+
+SOCKET WSPAPI BaseSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpProtocolInfo,
+                         GROUP g, DWORD dwFlags, LPINT lpErrno)
+{
+    if (!lpProtocolInfo)
+        return FailWith(WSAEINVAL, lpErrno);
+    SOCKET realSocket;
+    if (IsDuplicateInfo(lpProtocolInfo)) {
+        realSocket = real.WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
+                                     lpProtocolInfo, g, dwFlags);
+    } else {
+        RememberEntry(lpProtocolInfo);
+        realSocket = real.WSASocketW(FromEntry(af, lpProtocolInfo->iAddressFamily),
+                                     FromEntry(type, lpProtocolInfo->iSocketType),
+                                     FromEntry(protocol, lpProtocolInfo->iProtocol), nullptr, g,
+                                     dwFlags);
+    }
+    if (realSocket == INVALID_SOCKET)
+        return FailWithRealError(lpErrno);
+    return RegisterRealSocket(lpProtocolInfo->dwCatalogEntryId, realSocket, lpErrno);
+}
+
+SOCKET WSPAPI BaseAccept(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC lpfnCondition,
+                         DWORD_PTR dwCallbackData, LPINT lpErrno)
+{
+    SOCKET realSocket = real.WSAAccept(s, addr, addrlen, lpfnCondition, dwCallbackData);
+    if (realSocket == INVALID_SOCKET)
+        return FailWithRealError(lpErrno);
+    WSAPROTOCOL_INFOW entry;
+    if (!FindEntryForSocket(realSocket, &entry)) {
+        real.closesocket(realSocket);
+        return FailWith(WSAEPROVIDERFAILEDINIT, lpErrno);
+    }
+    return RegisterRealSocket(entry.dwCatalogEntryId, realSocket, lpErrno);
+}
+
+int WSPAPI BaseBind(SOCKET s, const sockaddr* name, int namelen, LPINT lpErrno)
+{
+    return real.bind(s, name, namelen) == 0 ? 0 : FailWithRealError(lpErrno);
+}
+
+int WSPAPI BaseListen(SOCKET s, int backlog, LPINT lpErrno)
+{
+    return real.listen(s, backlog) == 0 ? 0 : FailWithRealError(lpErrno);
+}
+
+int WSPAPI BaseConnect(SOCKET s, const sockaddr* name, int namelen, LPWSABUF lpCallerData,
+                       LPWSABUF lpCalleeData, LPQOS lpSQOS, LPQOS lpGQOS, LPINT lpErrno)
+{
+    int result = real.WSAConnect(s, name, namelen, lpCallerData, lpCalleeData, lpSQOS, lpGQOS);
+    return result == 0 ? 0 : FailWithRealError(lpErrno);
+}
+
+SOCKET WSPAPI BaseJoinLeaf(SOCKET s, const sockaddr* name, int namelen, LPWSABUF lpCallerData,
+                           LPWSABUF lpCalleeData, LPQOS lpSQOS, LPQOS lpGQOS, DWORD dwFlags,
+                           LPINT lpErrno)
+{
+    if (!real.WSAJoinLeaf)
+        return FailWith(WSAEOPNOTSUPP, lpErrno);
+    SetLastError(WSAEOPNOTSUPP); // Wine's stub fails without setting an error
+    SOCKET leaf =
+        real.WSAJoinLeaf(s, name, namelen, lpCallerData, lpCalleeData, lpSQOS, lpGQOS, dwFlags);
+    return leaf == INVALID_SOCKET ? FailWithRealError(lpErrno) : leaf;
+}
+
+int WSPAPI BaseShutdown(SOCKET s, int how, LPINT lpErrno)
+{
+    return real.shutdown(s, how) == 0 ? 0 : FailWithRealError(lpErrno);
+}
+
+int WSPAPI BaseCloseSocket(SOCKET s, LPINT lpErrno)
+{
+    return real.closesocket(s) == 0 ? 0 : FailWithRealError(lpErrno);
+}
+
+int WSPAPI BaseGetPeerName(SOCKET s, sockaddr* name, LPINT namelen, LPINT lpErrno)
+{
+    return real.getpeername(s, name, namelen) == 0 ? 0 : FailWithRealError(lpErrno);
+}
+
+int WSPAPI BaseGetSockName(SOCKET s, sockaddr* name, LPINT namelen, LPINT lpErrno)
+{
+    return real.getsockname(s, name, namelen) == 0 ? 0 : FailWithRealError(lpErrno);
+}
+
+int WSPAPI BaseDuplicateSocket(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOW lpProtocolInfo,
+                               LPINT lpErrno)
+{
+    if (!real.WSADuplicateSocketW)
+        return FailWith(WSAEOPNOTSUPP, lpErrno);
+    WSAPROTOCOL_INFOW entry;
+    if (!FindEntryForSocket(s, &entry))
+        return FailWith(WSAENOTSOCK, lpErrno);
+    WSAPROTOCOL_INFOW duplicate;
+    if (real.WSADuplicateSocketW(s, dwProcessId, &duplicate) != 0)
+        return FailWithRealError(lpErrno);
+    // The other process's Winsock layer finds the provider by this entry; Wine finds the
+    // duplicated handle by its two marks.
+    entry.dwServiceFlags3 = duplicate.dwServiceFlags3;
+    entry.dwServiceFlags4 = duplicate.dwServiceFlags4;
+    *lpProtocolInfo = entry;
+    return 0;
+}
