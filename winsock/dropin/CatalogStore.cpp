@@ -1,0 +1,198 @@
+#include "CatalogStore.h"
+#include "CatalogSeed.h"
+#include <cstring>
+
+namespace {
+
+// Layout of the stored value: this header, then `count` entries.
+struct StoredHeader {
+    DWORD magic;
+    DWORD version;
+    DWORD entryLength;
+    DWORD count;
+    DWORD nextCatalogId;
+};
+constexpr DWORD storedMagic = 0x43325357; // "WS2C"
+constexpr DWORD storedVersion = 1;
+constexpr DWORD maxEntries = 4096;
+
+// Held across read-modify-write so that two processes changing the catalog lose nothing.
+class CatalogLock {
+public:
+    CatalogLock() : mutex(CreateMutexW(nullptr, FALSE, L"WS2Layer Catalog Mutex"))
+    {
+        if (mutex)
+            WaitForSingleObject(mutex, INFINITE); // an abandoned mutex is ours all the same
+    }
+    ~CatalogLock()
+    {
+        if (mutex) {
+            ReleaseMutex(mutex);
+            CloseHandle(mutex);
+        }
+    }
+    bool Held() const { return mutex != nullptr; }
+
+private:
+    HANDLE mutex;
+};
+
+HKEY OpenCatalogKey()
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+bool Terminated(const WCHAR* text, size_t capacity)
+{
+    return wmemchr(text, L'\0', capacity) != nullptr;
+}
+
+const char* EntryDamage(const CatalogEntry& entry, DWORD nextCatalogId)
+{
+    const WSAPROTOCOL_INFOW& info = entry.info;
+    if (info.dwCatalogEntryId == 0 || info.dwCatalogEntryId >= nextCatalogId)
+        return "an entry has a catalog id out of range";
+    if (info.ProtocolChain.ChainLen < 0 || info.ProtocolChain.ChainLen > MAX_PROTOCOL_CHAIN)
+        return "an entry has a chain length out of range";
+    if (!Terminated(info.szProtocol, WSAPROTOCOL_LEN + 1))
+        return "an entry's protocol name is not terminated";
+    if (!Terminated(entry.path, MAX_PATH))
+        return "an entry's path is not terminated";
+    return nullptr;
+}
+
+enum class LoadOutcome { Loaded, Missing, Damaged, Failed };
+
+LoadOutcome LoadCatalog(HKEY key, Catalog& catalog)
+{
+    DWORD type = 0;
+    DWORD length = 0;
+    LONG status = RegQueryValueExW(key, catalogValueName, nullptr, &type, nullptr, &length);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return LoadOutcome::Missing;
+    if (status != ERROR_SUCCESS)
+        return LoadOutcome::Failed;
+    if (type != REG_BINARY)
+        return LoadOutcome::Damaged;
+    std::vector<BYTE> value(length);
+    status = RegQueryValueExW(key, catalogValueName, nullptr, &type, value.data(), &length);
+    if (status != ERROR_SUCCESS)
+        return LoadOutcome::Failed; // changed between the two reads is not expected under Wine
+    value.resize(length);
+    if (CatalogDamage(value.data(), length))
+        return LoadOutcome::Damaged;
+    StoredHeader header;
+    memcpy(&header, value.data(), sizeof header);
+    catalog.nextCatalogId = header.nextCatalogId;
+    catalog.entries.resize(header.count);
+    memcpy(catalog.entries.data(), value.data() + sizeof header, header.count * sizeof(CatalogEntry));
+    return LoadOutcome::Loaded;
+}
+
+bool SaveCatalog(HKEY key, const Catalog& catalog)
+{
+    StoredHeader header{storedMagic, storedVersion, sizeof(CatalogEntry),
+                        static_cast<DWORD>(catalog.entries.size()), catalog.nextCatalogId};
+    std::vector<BYTE> value(sizeof header + catalog.entries.size() * sizeof(CatalogEntry));
+    memcpy(value.data(), &header, sizeof header);
+    memcpy(value.data() + sizeof header, catalog.entries.data(),
+           catalog.entries.size() * sizeof(CatalogEntry));
+    return RegSetValueExW(key, catalogValueName, 0, REG_BINARY, value.data(),
+                          static_cast<DWORD>(value.size())) == ERROR_SUCCESS;
+}
+
+int ErrorOf(LoadOutcome outcome)
+{
+    return outcome == LoadOutcome::Damaged ? WSANO_RECOVERY : WSASYSCALLFAILURE;
+}
+
+// Loads the catalog, seeding and saving it when none is stored yet; the caller holds the lock.
+int LoadOrSeed(HKEY key, Catalog& catalog)
+{
+    LoadOutcome outcome = LoadCatalog(key, catalog);
+    if (outcome == LoadOutcome::Loaded)
+        return 0;
+    if (outcome != LoadOutcome::Missing)
+        return ErrorOf(outcome);
+    SeedCatalog(catalog);
+    return SaveCatalog(key, catalog) ? 0 : WSASYSCALLFAILURE;
+}
+
+} // namespace
+
+const char* CatalogDamage(const BYTE* value, DWORD length)
+{
+    StoredHeader header;
+    if (length < sizeof header)
+        return "the stored catalog is shorter than its header";
+    memcpy(&header, value, sizeof header);
+    if (header.magic != storedMagic)
+        return "the stored catalog does not start with its mark";
+    if (header.version != storedVersion || header.entryLength != sizeof(CatalogEntry))
+        return "the stored catalog has an unknown layout version";
+    if (header.count > maxEntries ||
+        length != sizeof header + header.count * sizeof(CatalogEntry))
+        return "the stored catalog's length does not match its entry count";
+    std::vector<DWORD> ids;
+    for (DWORD i = 0; i < header.count; ++i) {
+        CatalogEntry entry;
+        memcpy(&entry, value + sizeof header + i * sizeof entry, sizeof entry);
+        if (const char* damage = EntryDamage(entry, header.nextCatalogId))
+            return damage;
+        for (DWORD id : ids)
+            if (id == entry.info.dwCatalogEntryId)
+                return "two entries share a catalog id";
+        ids.push_back(entry.info.dwCatalogEntryId);
+    }
+    return nullptr;
+}
+
+int ReadCatalog(Catalog& catalog)
+{
+    HKEY key = OpenCatalogKey();
+    if (!key)
+        return WSASYSCALLFAILURE;
+    LoadOutcome outcome = LoadCatalog(key, catalog);
+    int error = 0;
+    if (outcome == LoadOutcome::Missing) {
+        CatalogLock lock; // another process may be seeding at the same moment
+        error = LoadOrSeed(key, catalog);
+    } else if (outcome != LoadOutcome::Loaded) {
+        error = ErrorOf(outcome);
+    }
+    RegCloseKey(key);
+    return error;
+}
+
+int ChangeCatalog(const std::function<int(Catalog&)>& change)
+{
+    CatalogLock lock;
+    if (!lock.Held())
+        return WSASYSCALLFAILURE;
+    HKEY key = OpenCatalogKey();
+    if (!key)
+        return WSASYSCALLFAILURE;
+    Catalog catalog;
+    int error = LoadOrSeed(key, catalog);
+    if (error == 0)
+        error = change(catalog);
+    if (error == 0 && !SaveCatalog(key, catalog))
+        error = WSASYSCALLFAILURE;
+    RegCloseKey(key);
+    return error;
+}
+
+int ResetCatalog()
+{
+    CatalogLock lock;
+    HKEY key = OpenCatalogKey();
+    if (!key)
+        return WSASYSCALLFAILURE;
+    LONG status = RegDeleteValueW(key, catalogValueName);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? 0 : WSASYSCALLFAILURE;
+}

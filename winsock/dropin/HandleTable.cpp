@@ -1,0 +1,81 @@
+#include "HandleTable.h"
+#include <unordered_map>
+
+namespace {
+
+SRWLOCK tableLock = SRWLOCK_INIT;
+unsigned nextGeneration = 0; // changed under tableLock
+
+std::unordered_map<SOCKET, SocketOwner>& Table()
+{
+    static auto* table = new std::unordered_map<SOCKET, SocketOwner>; // survives exit order
+    return *table;
+}
+
+} // namespace
+
+bool FindSocketOwner(SOCKET s, SocketOwner& owner)
+{
+    AcquireSRWLockShared(&tableLock);
+    auto found = Table().find(s);
+    bool known = found != Table().end();
+    if (known)
+        owner = found->second;
+    ReleaseSRWLockShared(&tableLock);
+    return known;
+}
+
+void RecordIfsHandle(SOCKET s, Provider* provider)
+{
+    AcquireSRWLockExclusive(&tableLock);
+    Table()[s] = SocketOwner{provider, false, 0, ++nextGeneration};
+    ReleaseSRWLockExclusive(&tableLock);
+}
+
+SOCKET MakeSocketHandle(Provider* provider, DWORD_PTR context, int* error)
+{
+    // An unnamed event makes a handle value that no real socket of the process can have.
+    HANDLE value = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!value) {
+        *error = WSAENOBUFS;
+        return INVALID_SOCKET;
+    }
+    SOCKET s = reinterpret_cast<SOCKET>(value);
+    AcquireSRWLockExclusive(&tableLock);
+    Table()[s] = SocketOwner{provider, true, context, ++nextGeneration};
+    ReleaseSRWLockExclusive(&tableLock);
+    return s;
+}
+
+bool CloseMadeHandle(SOCKET s)
+{
+    AcquireSRWLockExclusive(&tableLock);
+    auto found = Table().find(s);
+    bool made = found != Table().end() && found->second.madeHere;
+    if (made)
+        Table().erase(found);
+    ReleaseSRWLockExclusive(&tableLock);
+    if (made)
+        CloseHandle(reinterpret_cast<HANDLE>(s));
+    return made;
+}
+
+void ForgetIfsHandle(SOCKET s, const SocketOwner& owner)
+{
+    AcquireSRWLockExclusive(&tableLock);
+    auto found = Table().find(s);
+    if (found != Table().end() && !found->second.madeHere &&
+        found->second.generation == owner.generation)
+        Table().erase(found);
+    ReleaseSRWLockExclusive(&tableLock);
+}
+
+void ForgetAllHandles()
+{
+    AcquireSRWLockExclusive(&tableLock);
+    for (auto& [s, owner] : Table())
+        if (owner.madeHere)
+            CloseHandle(reinterpret_cast<HANDLE>(s));
+    Table().clear();
+    ReleaseSRWLockExclusive(&tableLock);
+}

@@ -1,0 +1,47 @@
+// What every routed application call shares: finding the provider that owns a socket, and
+// ending in one place that sets the thread's error.
+#pragma once
+#include "HandleTable.h"
+#include "Startup.h"
+
+// The owner of s, or false with the thread's error set (WSANOTINITIALISED, WSAENOTSOCK).
+inline bool OwnerForCall(SOCKET s, SocketOwner& owner)
+{
+    if (!WinsockStarted()) {
+        WSASetLastError(WSANOTINITIALISED);
+        return false;
+    }
+    if (!FindSocketOwner(s, owner)) {
+        WSASetLastError(WSAENOTSOCK);
+        return false;
+    }
+    return true;
+}
+
+// Passes a provider's result on, moving its error to the thread when it failed.
+template <typename Result>
+Result Finish(Result result, Result failure, int error)
+{
+    if (result == failure)
+        WSASetLastError(error);
+    return result;
+}
+
+// Calls call(procTable, errorCell) for the owner of s; the result and error pass through.
+template <typename Call>
+int RouteSocketCall(SOCKET s, Call call)
+{
+    SocketOwner owner;
+    if (!OwnerForCall(s, owner))
+        return SOCKET_ERROR;
+    int error = 0;
+    return Finish(call(owner.provider->procTable, &error), SOCKET_ERROR, error);
+}
+
+// A socket a provider handed back without registering it is taken to be its own IFS handle.
+inline void AdoptIfUnknown(SOCKET s, Provider* provider)
+{
+    SocketOwner known;
+    if (s != INVALID_SOCKET && !FindSocketOwner(s, known))
+        RecordIfsHandle(s, provider);
+}

@@ -1,0 +1,190 @@
+// WSAStartup, WSACleanup, the thread's last error, and the DLL entry.
+#include "Startup.h"
+#include "HandleTable.h"
+#include "Providers.h"
+#include "ForwardedHelpers.h"
+#include <cstring>
+
+namespace {
+
+LONG startupCount = 0;
+CRITICAL_SECTION startupLock;
+HMODULE wineWinsock = nullptr;
+DWORD threadIdSlot = TLS_OUT_OF_INDEXES;
+
+HMODULE LoadWineWinsock()
+{
+    WCHAR path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH - 12);
+    if (length == 0 || length >= MAX_PATH - 12)
+        return nullptr;
+    lstrcatW(path, L"\\ws2_32.dll");
+    return LoadLibraryW(path);
+}
+
+// Sets WS2LAYER_HOME to the folder holding this DLL, so catalog paths can name its neighbours.
+void PublishHome(HMODULE self)
+{
+    if (GetEnvironmentVariableW(L"WS2LAYER_HOME", nullptr, 0) != 0)
+        return;
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    if (WCHAR* slash = wcsrchr(path, L'\\'))
+        *slash = L'\0';
+    SetEnvironmentVariableW(L"WS2LAYER_HOME", path);
+}
+
+// Tests of an installer's fallback need a Winsock whose WSCUpdateProvider cannot be found.
+void HideExportWhenAsked(HMODULE self, const char* name, const WCHAR* variable)
+{
+    WCHAR value[8];
+    DWORD length = GetEnvironmentVariableW(variable, value, 8);
+    if (length == 0 || length >= 8 || lstrcmpW(value, L"1") != 0)
+        return;
+    auto* base = reinterpret_cast<BYTE*>(self);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+    auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
+    auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
+    auto* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        if (strcmp(reinterpret_cast<const char*>(base + names[i]), name) != 0)
+            continue;
+        DWORD* slot = &functions[ordinals[i]];
+        DWORD oldProtection = 0;
+        if (VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &oldProtection)) {
+            *slot = 0; // the loader reports an export without an address as missing
+            VirtualProtect(slot, sizeof *slot, oldProtection, &oldProtection);
+        }
+    }
+}
+
+void CloseThreadId()
+{
+    if (threadIdSlot == TLS_OUT_OF_INDEXES)
+        return;
+    if (auto* id = static_cast<WSATHREADID*>(TlsGetValue(threadIdSlot))) {
+        CloseHandle(id->ThreadHandle);
+        HeapFree(GetProcessHeap(), 0, id);
+        TlsSetValue(threadIdSlot, nullptr);
+    }
+}
+
+} // namespace
+
+bool WinsockStarted()
+{
+    return InterlockedCompareExchange(&startupCount, 0, 0) > 0;
+}
+
+HMODULE WineWinsock()
+{
+    return wineWinsock;
+}
+
+LPWSATHREADID CurrentThreadId()
+{
+    auto* id = static_cast<WSATHREADID*>(TlsGetValue(threadIdSlot));
+    if (id)
+        return id;
+    id = static_cast<WSATHREADID*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *id));
+    if (!id)
+        return nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
+                         &id->ThreadHandle, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        HeapFree(GetProcessHeap(), 0, id);
+        return nullptr;
+    }
+    id->Reserved = GetCurrentThreadId();
+    TlsSetValue(threadIdSlot, id);
+    return id;
+}
+
+extern "C" {
+
+// Version negotiation and WSADATA come from Wine's own library, so a program sees the same
+// values with or without the drop-in; its helpers then count this start as well.
+int WSAAPI WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData)
+{
+    using StartupFunction = int(WSAAPI*)(WORD, LPWSADATA);
+    auto wineStartup = reinterpret_cast<StartupFunction>(
+        reinterpret_cast<void*>(GetProcAddress(wineWinsock, "WSAStartup")));
+    if (!wineStartup)
+        return WSASYSNOTREADY;
+    int result = wineStartup(wVersionRequested, lpWSAData);
+    if (result == 0) {
+        EnterCriticalSection(&startupLock);
+        ++startupCount;
+        LeaveCriticalSection(&startupLock);
+    }
+    return result;
+}
+
+int WSAAPI WSACleanup(void)
+{
+    EnterCriticalSection(&startupLock);
+    if (startupCount == 0) {
+        LeaveCriticalSection(&startupLock);
+        WSASetLastError(WSANOTINITIALISED);
+        return SOCKET_ERROR;
+    }
+    if (--startupCount == 0) {
+        CleanupProviders();
+        ForgetAllHandles();
+    }
+    LeaveCriticalSection(&startupLock);
+    using CleanupFunction = int(WSAAPI*)();
+    if (auto wineCleanup = reinterpret_cast<CleanupFunction>(
+            reinterpret_cast<void*>(GetProcAddress(wineWinsock, "WSACleanup"))))
+        wineCleanup();
+    return 0;
+}
+
+int WSAAPI WSAGetLastError(void)
+{
+    return static_cast<int>(GetLastError());
+}
+
+void WSAAPI WSASetLastError(int iError)
+{
+    SetLastError(static_cast<DWORD>(iError));
+}
+
+// Blocking hooks are gone from Winsock 2; like Wine's own, there is nothing to cancel.
+int WSAAPI WSACancelBlockingCall(void)
+{
+    return 0;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        InitializeCriticalSection(&startupLock);
+        threadIdSlot = TlsAlloc();
+        PublishHome(instance);
+        HideExportWhenAsked(instance, "WSCUpdateProvider", L"WS2LAYER_NO_WSCUPDATEPROVIDER");
+        wineWinsock = LoadWineWinsock();
+        return wineWinsock && threadIdSlot != TLS_OUT_OF_INDEXES && ResolveForwardedHelpers(wineWinsock);
+    case DLL_THREAD_DETACH:
+        CloseThreadId();
+        break;
+    case DLL_PROCESS_DETACH:
+        CloseThreadId();
+        // At process exit (reserved non-null) providers get their own detach; only an explicit
+        // unload with the layer still started owes them their cleanups.
+        if (!reserved && startupCount > 0) {
+            CleanupProviders();
+            ForgetAllHandles();
+        }
+        break;
+    }
+    return TRUE;
+}
+
+} // extern "C"
