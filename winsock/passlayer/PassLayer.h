@@ -1,0 +1,45 @@
+// The thirty entries of the pass-through layer; each finds the provider below and calls
+// the same entry there with the same arguments.
+#pragma once
+#include "LowerProviders.h"
+
+SOCKET WSPAPI PassAccept(SOCKET, sockaddr*, LPINT, LPCONDITIONPROC, DWORD_PTR, LPINT);
+int WSPAPI PassBind(SOCKET, const sockaddr*, int, LPINT);
+int WSPAPI PassCloseSocket(SOCKET, LPINT);
+int WSPAPI PassConnect(SOCKET, const sockaddr*, int, LPWSABUF, LPWSABUF, LPQOS, LPQOS, LPINT);
+int WSPAPI PassDuplicateSocket(SOCKET, DWORD, LPWSAPROTOCOL_INFOW, LPINT);
+int WSPAPI PassGetPeerName(SOCKET, sockaddr*, LPINT, LPINT);
+int WSPAPI PassGetSockName(SOCKET, sockaddr*, LPINT, LPINT);
+SOCKET WSPAPI PassJoinLeaf(SOCKET, const sockaddr*, int, LPWSABUF, LPWSABUF, LPQOS, LPQOS, DWORD,
+                           LPINT);
+int WSPAPI PassListen(SOCKET, int, LPINT);
+int WSPAPI PassShutdown(SOCKET, int, LPINT);
+SOCKET WSPAPI PassSocket(int, int, int, LPWSAPROTOCOL_INFOW, GROUP, DWORD, LPINT);
+
+BOOL WSPAPI PassGetOverlappedResult(SOCKET, LPWSAOVERLAPPED, LPDWORD, BOOL, LPDWORD, LPINT);
+int WSPAPI PassRecv(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, LPWSAOVERLAPPED,
+                    LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT);
+int WSPAPI PassRecvDisconnect(SOCKET, LPWSABUF, LPINT);
+int WSPAPI PassRecvFrom(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, sockaddr*, LPINT,
+                        LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT);
+int WSPAPI PassSend(SOCKET, LPWSABUF, DWORD, LPDWORD, DWORD, LPWSAOVERLAPPED,
+                    LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT);
+int WSPAPI PassSendDisconnect(SOCKET, LPWSABUF, LPINT);
+int WSPAPI PassSendTo(SOCKET, LPWSABUF, DWORD, LPDWORD, DWORD, const sockaddr*, int,
+                      LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT);
+
+INT WSPAPI PassAddressToString(LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD, LPINT);
+int WSPAPI PassCancelBlockingCall(LPINT);
+BOOL WSPAPI PassGetQOSByName(SOCKET, LPWSABUF, LPQOS, LPINT);
+int WSPAPI PassGetSockOpt(SOCKET, int, int, char*, LPINT, LPINT);
+int WSPAPI PassIoctl(SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPWSAOVERLAPPED,
+                     LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT);
+int WSPAPI PassSetSockOpt(SOCKET, int, int, const char*, int, LPINT);
+INT WSPAPI PassStringToAddress(LPWSTR, INT, LPWSAPROTOCOL_INFOW, LPSOCKADDR, LPINT, LPINT);
+
+int WSPAPI PassAsyncSelect(SOCKET, HWND, unsigned int, long, LPINT);
+int WSPAPI PassEnumNetworkEvents(SOCKET, WSAEVENT, LPWSANETWORKEVENTS, LPINT);
+int WSPAPI PassEventSelect(SOCKET, WSAEVENT, long, LPINT);
+int WSPAPI PassSelect(int, fd_set*, fd_set*, fd_set*, const PTIMEVAL, LPINT);
+
+int WSPAPI PassCleanup(LPINT);
