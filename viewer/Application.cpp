@@ -1,0 +1,59 @@
+#include "Application.h"
+
+namespace {
+
+// The hint of the window under the mouse: a control of the main window, or none.
+const char* HintUnderMouse(TForm1* form, HWND window)
+{
+    if (GetParent(window) != form->Handle)
+        return "";
+    return form->HintOf(UINT(GetDlgCtrlID(window)));
+}
+
+}  // namespace
+
+bool DispatchApplicationMessage(TForm1* form, MSG& message)
+{
+    if (message.message == WM_QUIT)
+        return false;
+    if (form && form->Handle && IsWindow(form->Handle)) {
+        if (message.message == WM_MOUSEMOVE)
+            form->HintChanged(HintUnderMouse(form, message.hwnd));
+        HWND top = GetAncestor(message.hwnd, GA_ROOT);
+        if (top == form->Handle) {
+            if (TranslateAcceleratorA(form->Handle, form->Shortcuts, &message))
+                return true;
+            if (IsDialogMessageA(form->Handle, &message))
+                return true;
+        }
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+    return true;
+}
+
+void ProcessMessages(TForm1* form)
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (!DispatchApplicationMessage(form, message)) {
+            PostQuitMessage(int(message.wParam));
+            return;
+        }
+    }
+    if (form && form->Handle && IsWindow(form->Handle))
+        form->UpdateEditCommands();
+}
+
+int RunApplication(TForm1* form)
+{
+    MSG message;
+    for (;;) {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            if (!DispatchApplicationMessage(form, message))
+                return int(message.wParam);
+        if (form->Handle && IsWindow(form->Handle))
+            form->UpdateEditCommands();
+        WaitMessage();
+    }
+}

@@ -1,0 +1,362 @@
+// The backlog of lines waiting to be shown, and their display in the log buffer.
+#include "Form1.h"
+
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "SettingChoices.h"
+
+using namespace Id;
+
+namespace {
+
+const UINT_PTR DisplayTimerId = 1;
+const int32_t MergedBatchLimit = 1024;   // a merged batch ends after the entry that passes this
+
+size_t EntrySize(int32_t length)
+{
+    return offsetof(BacklogEntry, Text) + size_t(length) + 1;
+}
+
+struct Choice {
+    UINT mainItem;
+    UINT popupItem;   // 0 where the context menu has no twin
+};
+
+const Choice BufferSizeItems[] = {
+    {MMenuItem32KB, MenuItem32KB}, {MMenuItem128KB, MenuItem128KB}, {MMenuItem512KB, MenuItem512KB},
+    {MMenuItem2MB, MenuItem2MB}, {MMenuItemUnlimited, MenuItemUnlimited},
+};
+const Choice UpdateIntervalItems[] = {
+    {MMenuItem70ms, MenuItem70ms}, {MMenuItem125ms, MenuItem125ms}, {MMenuItem225ms, MenuItem225ms},
+};
+const Choice BacklogSizeItems[] = {
+    {MMenuItemBacklogSize1MB, 0}, {MMenuItemBacklogSize4MB, 0}, {MMenuItemBacklogSize10MB, 0},
+};
+
+}  // namespace
+
+bool TForm1::AddLine(const char* text, int32_t kind, bool forced, int32_t length)
+{
+    if (LogFile) {
+        WriteLogText(text, kind, length);
+        WriteLogText("\r\n", kind);
+    }
+    if (LogFileOnly() && !forced)
+        return true;
+    if (length < 0)
+        length = int32_t(strlen(text));
+    BacklogEntry* entry = NewBacklogEntry(length + 2, kind);
+    if (!entry)
+        return false;
+    memcpy(entry->Text, text, size_t(length));
+    memcpy(entry->Text + length, "\r\n", 3);
+    QueueEntries(entry, entry);
+    if (!Paused && DisplayTimer == 0)
+        DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+    return true;
+}
+
+bool TForm1::OpenBacklog()
+{
+    BacklogHeap = HeapCreate(HEAP_NO_SERIALIZE, 0, SIZE_T(BacklogSize));
+    if (!BacklogHeap)
+        return false;
+    BacklogUsed = 0;
+    SendMessageA(ProgressBarBacklog, PBM_SETRANGE32, 0, BacklogSize);
+    UpdateBacklogGauge();
+    return true;
+}
+
+void TForm1::CloseBacklog()
+{
+    if (!BacklogHeap)
+        return;
+    // no entry may outlive its heap, and those from the process heap must not leak
+    DiscardEntries();
+    HeapDestroy(BacklogHeap);
+    BacklogHeap = nullptr;
+    BacklogUsed = 0;
+    UpdateBacklogGauge();
+}
+
+BacklogEntry* TForm1::NewBacklogEntry(int32_t length, int32_t kind)
+{
+    if (length < 0)
+        return nullptr;
+    size_t size = EntrySize(length);
+    BacklogEntry* entry = nullptr;
+    HANDLE heap = BacklogHeap;
+    while (heap && !entry) {
+        entry = static_cast<BacklogEntry*>(HeapAlloc(heap, HEAP_NO_SERIALIZE, size));
+        if (entry) {
+            BacklogUsed += int32_t(HeapSize(heap, HEAP_NO_SERIALIZE, entry));
+            UpdateBacklogGauge();
+        } else if (!ShowNextBatch()) {
+            break;
+        }
+    }
+    if (!entry) {
+        heap = GetProcessHeap();
+        entry = static_cast<BacklogEntry*>(HeapAlloc(heap, HEAP_NO_SERIALIZE, size));
+        if (!entry)
+            return nullptr;
+    }
+    entry->Next = nullptr;
+    entry->Kind = kind;
+    entry->Heap = heap;
+    entry->Length = length;
+    entry->Text[0] = 0;
+    return entry;
+}
+
+void TForm1::QueueEntries(BacklogEntry* first, BacklogEntry* last)
+{
+    if (!first)
+        return;
+    if (PendingHead)
+        PendingTail->Next = first;
+    else
+        PendingHead = first;
+    PendingTail = last;
+}
+
+void TForm1::DiscardEntries(BacklogEntry** chain)
+{
+    int32_t freed = 0;
+    while (*chain) {
+        BacklogEntry* entry = *chain;
+        *chain = entry->Next;
+        if (entry->Heap == BacklogHeap)
+            freed += int32_t(HeapSize(entry->Heap, HEAP_NO_SERIALIZE, entry));
+        HeapFree(entry->Heap, HEAP_NO_SERIALIZE, entry);
+    }
+    if (chain == &PendingHead)
+        PendingTail = nullptr;
+    if (freed) {
+        BacklogUsed -= freed;
+        UpdateBacklogGauge();
+    }
+}
+
+int32_t TForm1::LogBufferLength() const
+{
+    GETTEXTLENGTHEX query = {GTL_USECRLF | GTL_PRECISE | GTL_NUMCHARS, CP_ACP};
+    return int32_t(SendMessageA(Memo1, EM_GETTEXTLENGTHEX, WPARAM(&query), 0));
+}
+
+int32_t TForm1::TrimLogBuffer(int32_t incoming)
+{
+    int32_t length = LogBufferLength();
+    if (BufferSize < 0 || length <= 0 || length + incoming <= BufferSize)
+        return length;
+    // Whole lines go from the top until the new text fits; they are removed in one step, which
+    // leaves the same text as removing them one at a time.
+    int32_t lines = int32_t(SendMessageA(Memo1, EM_GETLINECOUNT, 0, 0));
+    int32_t removed = 0;
+    int32_t line = 0;
+    while (line < lines - 1 && length - removed + incoming > BufferSize) {
+        LRESULT start = SendMessageA(Memo1, EM_LINEINDEX, line, 0);
+        removed += int32_t(SendMessageA(Memo1, EM_LINELENGTH, start, 0)) + 2;
+        line++;
+    }
+    LRESULT end = line < lines - 1 || length - removed + incoming <= BufferSize
+                      ? SendMessageA(Memo1, EM_LINEINDEX, line, 0)
+                      : -1;   // even the last line goes
+    SendMessageA(Memo1, EM_SETSEL, 0, end);
+    SendMessageA(Memo1, EM_REPLACESEL, FALSE, LPARAM(""));
+    return LogBufferLength();
+}
+
+bool TForm1::ShowNextBatch()
+{
+    if (Paused || !PendingHead)
+        return false;
+    int32_t kind = PendingHead->Kind;
+    int32_t freed = 0;
+    BacklogEntry* single = PendingHead;
+    char* merged = nullptr;
+    int32_t length = single->Length;
+    if (single->Next && (!Colors || single->Next->Kind == kind)) {
+        // measure the batch first so that one buffer holds it
+        int32_t total = 0;
+        int32_t taken = 0;
+        for (BacklogEntry* entry = PendingHead; entry; entry = entry->Next) {
+            if (taken > 0 && (total > MergedBatchLimit || (Colors && entry->Kind != kind)))
+                break;
+            total += entry->Length;
+            taken++;
+        }
+        merged = static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_NO_SERIALIZE, size_t(total) + 1));
+        if (merged) {
+            length = 0;
+            while (taken-- > 0) {
+                BacklogEntry* entry = PendingHead;
+                PendingHead = entry->Next;
+                memcpy(merged + length, entry->Text, size_t(entry->Length));
+                length += entry->Length;
+                if (entry->Heap == BacklogHeap)
+                    freed += int32_t(HeapSize(entry->Heap, HEAP_NO_SERIALIZE, entry));
+                HeapFree(entry->Heap, HEAP_NO_SERIALIZE, entry);
+            }
+            merged[length] = 0;
+            if (!PendingHead)
+                PendingTail = nullptr;
+        }
+    }
+
+    TrimLogBuffer(length);
+    SendMessageA(Memo1, EM_SETSEL, WPARAM(-1), LPARAM(-1));
+    CHARFORMAT2A format = {};
+    format.cbSize = sizeof format;
+    format.dwMask = CFM_COLOR;
+    format.crTextColor = Colors ? COLORREF(kind) : 0;
+    SendMessageA(Memo1, EM_SETCHARFORMAT, SCF_SELECTION, LPARAM(&format));
+    if (merged) {
+        SendMessageA(Memo1, EM_REPLACESEL, FALSE, LPARAM(merged));
+        HeapFree(GetProcessHeap(), HEAP_NO_SERIALIZE, merged);
+    } else {
+        SendMessageA(Memo1, EM_REPLACESEL, FALSE, LPARAM(single->Text));
+        PendingHead = single->Next;
+        if (!PendingHead)
+            PendingTail = nullptr;
+        if (single->Heap == BacklogHeap)
+            freed += int32_t(HeapSize(single->Heap, HEAP_NO_SERIALIZE, single));
+        HeapFree(single->Heap, HEAP_NO_SERIALIZE, single);
+    }
+    if (freed) {
+        BacklogUsed -= freed;
+        UpdateBacklogGauge();
+    }
+    SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
+    return true;
+}
+
+void TForm1::HandleDisplayTimer()
+{
+    if (ShowNextBatch() && PendingHead)
+        return;
+    KillTimer(Handle, DisplayTimerId);
+    DisplayTimer = 0;
+}
+
+void TForm1::UpdateBacklogGauge()
+{
+    if (ShowBacklog)
+        SendMessageA(ProgressBarBacklog, PBM_SETPOS, WPARAM(BacklogUsed), 0);
+}
+
+void TForm1::Pause()
+{
+    if (!Started)
+        return;
+    Paused = true;
+    SetStatusText(1, StatusPaused);
+    EnableItem(MenuItemPause, false);
+    EnableItem(MenuItemResume, true);
+    SpeedButtonPauseDown = true;
+    InvalidateRect(SpeedButtonPause, nullptr, TRUE);
+    SetControlHint(Id::SpeedButtonPause, std::string("Resume|") + HintOf(MenuItemResume));
+    SetWindowTextA(ButtonPause, "&Resume");
+    SetControlHint(Id::ButtonPause, std::string("|") + HintOf(MenuItemResume));
+}
+
+void TForm1::Resume()
+{
+    if (!Started)
+        return;
+    Paused = false;
+    if (ShowNextBatch() && PendingHead && DisplayTimer == 0)
+        DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+    SetStatusText(1, StatusStarted);
+    EnableItem(MenuItemPause, true);
+    EnableItem(MenuItemResume, false);
+    SpeedButtonPauseDown = false;
+    InvalidateRect(SpeedButtonPause, nullptr, TRUE);
+    SetControlHint(Id::SpeedButtonPause, std::string("Pause|") + HintOf(MenuItemPause));
+    SetWindowTextA(ButtonPause, "&Pause");
+    SetControlHint(Id::ButtonPause, std::string("|") + HintOf(MenuItemPause));
+}
+
+void TForm1::Clear()
+{
+    SetWindowTextA(Memo1, "");
+    DiscardEntries();
+}
+
+void TForm1::ToggleColors()
+{
+    Colors = !Colors;
+    CheckItem(MenuItemColors, Colors);
+    CheckItem(MMenuItemColors, Colors);
+}
+
+void TForm1::ToggleShowBacklog()
+{
+    ShowBacklog = !ShowBacklog;
+    CheckItem(MMenuItemShowBacklog, ShowBacklog);
+    ShowWindow(LabelBacklog, ShowBacklog ? SW_SHOW : SW_HIDE);
+    ShowWindow(ProgressBarBacklog, ShowBacklog ? SW_SHOW : SW_HIDE);
+    UpdateBacklogGauge();
+}
+
+void TForm1::SetBufferSize(UINT sender)
+{
+    int32_t size = TagOf(sender);
+    if (size >= 0 && (BufferSize < 0 || size < BufferSize)) {
+        BufferSize = size;
+        TrimLogBuffer(0);
+    }
+    BufferSize = NormaliseBufferSize(size);
+    CheckBufferSize();
+}
+
+void TForm1::SetUpdateInterval(UINT sender)
+{
+    UpdateInterval = NormaliseUpdateInterval(TagOf(sender));
+    CheckUpdateInterval();
+    if (DisplayTimer) {
+        KillTimer(Handle, DisplayTimerId);
+        DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+    }
+}
+
+void TForm1::SetBacklogSize(UINT sender)
+{
+    BacklogSize = NormaliseBacklogSize(TagOf(sender));
+    CheckBacklogSize();
+}
+
+namespace {
+
+template <size_t N>
+void CheckChoice(TForm1& form, const Choice (&items)[N], const int32_t* values, int32_t value)
+{
+    for (size_t i = 0; i < N; i++) {
+        form.CheckItem(items[i].mainItem, values[i] == value);
+        if (items[i].popupItem)
+            form.CheckItem(items[i].popupItem, values[i] == value);
+    }
+}
+
+}  // namespace
+
+void TForm1::CheckBufferSize()
+{
+    const int32_t values[] = {BufferSizeChoices[0], BufferSizeChoices[1], BufferSizeChoices[2],
+                              BufferSizeChoices[3], UnlimitedBufferSize};
+    CheckChoice(*this, BufferSizeItems, values, BufferSize);
+}
+
+void TForm1::CheckUpdateInterval()
+{
+    CheckChoice(*this, UpdateIntervalItems, UpdateIntervalChoices, UpdateInterval);
+}
+
+void TForm1::CheckBacklogSize()
+{
+    CheckChoice(*this, BacklogSizeItems, BacklogSizeChoices, BacklogSize);
+}

@@ -1,0 +1,216 @@
+// The main window: one object that holds all of the viewer's state, its controls under the names
+// of its form, and the handlers of its commands.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <map>
+#include <string>
+
+#include "ControlIds.h"
+#include "LineKind.h"
+
+// A Start that fails raises this with a short message; the caller shows it in an error box.
+class ViewerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One line, or one hex dump of several rows, waiting to be shown.
+struct BacklogEntry {
+    BacklogEntry* Next;
+    int32_t Kind;
+    HANDLE Heap;      // the heap to free the entry to
+    int32_t Length;   // characters of Text, line ends included, NUL excluded
+    char Text[1];
+};
+
+enum TrackedSocketMode : int32_t {
+    ModeUnknown = -1,
+    ModeBinary = 0,
+    ModeText = 1,
+};
+
+// A socket of the traced program whose data is shown as text or hex by its first data.
+struct TrackedSocket {
+    uint32_t Socket;
+    TrackedSocket* Next;
+    TrackedSocket* Prev;
+    int32_t Mode;
+    bool IsHttp;
+};
+
+struct MenuRow;
+
+extern const char* const MainWindowClassName;   // "TForm1"
+extern const char* const MainWindowCaption;     // "Kestrix"
+extern const char* const StatusStopped;
+extern const char* const StatusStarted;
+extern const char* const StatusPaused;
+extern const char* const WaitingStatusText;
+extern const char* const StoppedByUserText;
+extern const char* const OutOfMemoryText;
+
+class TForm1 {
+public:
+    // Creates the window from its control and menu tables and reads the settings. The window is
+    // shown by the caller.
+    static TForm1* Create(HINSTANCE instance);
+    ~TForm1();
+
+    HWND Handle = nullptr;
+
+    // controls
+    HWND SpeedButtonCut = nullptr, SpeedButtonCopy = nullptr, SpeedButtonPaste = nullptr;
+    HWND SpeedButtonStart = nullptr, SpeedButtonStop = nullptr, SpeedButtonPause = nullptr;
+    HWND EditLogFile = nullptr, ButtonBrowse = nullptr, CheckBoxLogFileOnly = nullptr;
+    HWND ButtonStart = nullptr, ButtonStop = nullptr, ButtonPause = nullptr;
+    HWND LabelSCreated = nullptr, LabelSClosed = nullptr, LabelSCurrent = nullptr;
+    HWND LabelTransRecvd = nullptr, LabelTransSent = nullptr;
+    HWND LabelBacklog = nullptr, ProgressBarBacklog = nullptr;
+    HWND Memo1 = nullptr, StatusBar1 = nullptr, ToolTips = nullptr;
+    HMENU MainMenu1 = nullptr, PopupMenu1 = nullptr;
+    HACCEL Shortcuts = nullptr;
+    bool SpeedButtonPauseDown = false;
+
+    // capture
+    bool Started = false;
+    bool WaitingForProcess = false;
+    uint32_t SpiedProcessId = 0;
+    HANDLE SemaphoreHandle = nullptr;
+    HANDLE MappingHandle = nullptr;
+    void* ControlView = nullptr;
+    int32_t SocketsCreated = 0, SocketsClosed = 0, SocketsCurrent = 0;
+    int32_t BytesReceived = 0, BytesSent = 0;
+
+    // log buffer and backlog
+    BacklogEntry* PendingHead = nullptr;
+    BacklogEntry* PendingTail = nullptr;
+    HANDLE BacklogHeap = nullptr;
+    int32_t BacklogUsed = 0;
+    UINT_PTR DisplayTimer = 0;
+    bool Paused = false;
+    int32_t BufferSize = 32768;
+    int32_t UpdateInterval = 225;
+    bool Colors = true;
+    int32_t BacklogSize = 4194304;
+    bool ShowBacklog = false;
+
+    // log file
+    FILE* LogFile = nullptr;
+    bool LogIsHtml = false;
+    int32_t CurrentSpanKind = NoSpanKind;
+
+    // data rendering
+    int32_t Detail = 2;
+    bool HexOnly = false;
+    TrackedSocket* TrackedSockets = nullptr;
+
+    // the shared click handler: dispatches by the sender's id
+    void OnClick(UINT sender);
+
+    // start-up and main window
+    void ShowLongHint(const char* hint);
+    void UpdateEditCommands();
+    void EditCommand(int command);
+    void OnPopup();
+    void ShowHelpContents();
+    void ShowHomePage();
+    void ShowAboutBox();
+    bool OnCloseQuery();
+    void OnClose();
+    const char* HintOf(UINT id) const;
+    int32_t TagOf(UINT id) const;
+
+    // capture
+    void StartSpying();
+    void StopSpying(bool exiting);
+    LRESULT HandleCopyData(const COPYDATASTRUCT* data);
+    LRESULT HandleRecord(const uint8_t* record, uint32_t length);
+    void ResetCounters();
+    void SetRunningState(bool started);
+    void FormatCount(HWND label, int32_t value);
+
+    // log buffer and display
+    bool AddLine(const char* text, int32_t kind, bool forced, int32_t length = -1);
+    bool AddStatusLine(const char* text) { return AddLine(text, StatusLine, true); }
+    bool AddMessageLine(const char* text, bool forced) { return AddLine(text, MessageLine, forced); }
+    bool AddErrorLine(const char* text) { return AddLine(text, ErrorLine, true); }
+    BacklogEntry* NewBacklogEntry(int32_t length, int32_t kind);
+    void QueueEntries(BacklogEntry* first, BacklogEntry* last);
+    void DiscardEntries(BacklogEntry** chain);
+    void DiscardEntries() { DiscardEntries(&PendingHead); PendingTail = nullptr; }
+    bool ShowNextBatch();
+    int32_t TrimLogBuffer(int32_t incoming);
+    int32_t LogBufferLength() const;
+    void HandleDisplayTimer();
+    bool OpenBacklog();
+    void CloseBacklog();
+    void Pause();
+    void Resume();
+    void Clear();
+    void ToggleColors();
+    void ToggleShowBacklog();
+    void SetBufferSize(UINT sender);
+    void SetUpdateInterval(UINT sender);
+    void SetBacklogSize(UINT sender);
+    void CheckBufferSize();
+    void CheckUpdateInterval();
+    void CheckBacklogSize();
+    void UpdateBacklogGauge();
+    bool LogFileOnly() const;
+
+    // log file
+    bool OpenLogFile(const char* name);
+    void WriteLogText(const char* text, int32_t kind, int32_t length = -1);
+    void CloseLogFile();
+    void Browse();
+
+    // data rendering
+    bool AddDataRecord(uint32_t socket, const uint8_t* data, int32_t count, const char* text);
+    int32_t SplitTextLines(const uint8_t* data, int32_t count, BacklogEntry** first,
+                           BacklogEntry** last, bool* incomplete);
+    bool AddHexDump(const uint8_t* data, int32_t count, int32_t from);
+    bool TrackSocket(uint32_t socket);
+    TrackedSocket* FindTrackedSocket(uint32_t socket);
+    void UntrackSocket(TrackedSocket* entry);
+    void FreeTrackedSockets();
+    void SetShowData(UINT sender);
+    void ToggleHexOnly();
+    void CheckDetail();
+
+    // settings
+    void LoadSettings();
+    void SaveSettings();
+
+    // menu state helpers
+    void EnableItem(UINT id, bool enabled);
+    void CheckItem(UINT id, bool checked);
+    bool ItemChecked(UINT id) const;
+    void SetStatusText(int panel, const char* text);
+    std::string LogFileName() const;
+    void SetControlHint(UINT id, const std::string& hint) { controlHints[id] = hint; }
+    // The application's hint moved to this text; shows it when it changed.
+    void HintChanged(const char* hint);
+    bool QuitOnDestroy = false;   // the program's own window ends the message loop
+
+private:
+    TForm1() = default;
+    void CreateControls(HINSTANCE instance);
+    void LayOut();
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    void DrawSpeedButton(const DRAWITEMSTRUCT* item);
+    static LRESULT CALLBACK StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    std::map<UINT, std::string> controlHints;   // hints of the buttons; Pause changes its own
+    std::string shownHint;
+    HFONT formFont = nullptr;
+    HFONT memoFont = nullptr;
+    HBRUSH readOnlyBrush = nullptr;
+    HWND focusBeforeMenu = nullptr;
+};
+
+// The window's TForm1, or null.
+TForm1* FormOfWindow(HWND window);

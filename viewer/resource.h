@@ -1,0 +1,14 @@
+// Resource ids of kestrix.exe.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDD_HELPGUIDE 101
+#define IDC_ABOUT_BEVEL 1001
+#define IDC_ABOUT_ICON 1002
+#define IDC_ABOUT_PRODUCT 1003
+#define IDC_ABOUT_VERSION 1004
+#define IDC_ABOUT_LINE1 1005
+#define IDC_ABOUT_MAKER 1006
+#define IDC_ABOUT_HOMEPAGE 1007
+#define IDC_ABOUT_LINE2 1008
+#define IDC_HELP_TEXT 1010
