@@ -1,2 +1,0 @@
-#include <gtest/gtest.h>
-TEST(A,B){ EXPECT_EQ(1,1); }
