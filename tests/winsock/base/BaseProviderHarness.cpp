@@ -1,14 +1,13 @@
 #include "BaseProviderHarness.h"
 
+#include "WinsockLayerIds.h"
+
 #include <cstring>
 #include <string>
 
 UpcallLog upcallLog;
 
 namespace {
-
-const GUID baseProviderId = {0x6C2B8E6A, 0x5D1F, 0x4E2B,
-                             {0x9C, 0x3A, 0x2F, 0x7B, 0x1D, 0x0E, 0x4A, 0x11}};
 
 SOCKET WSPAPI RecordModifyIFSHandle(DWORD catalogId, SOCKET proposed, LPINT lpErrno)
 {
@@ -65,7 +64,7 @@ WSAPROTOCOL_INFOW BaseEntry(int family, int type)
         }
     }
     WSACleanup();
-    found.ProviderId = baseProviderId;
+    found.ProviderId = BaseProviderId;
     found.dwCatalogEntryId = baseCatalogIds[(family == AF_INET6) * 2 + (type == SOCK_DGRAM)];
     found.ProtocolChain.ChainLen = BASE_PROTOCOL;
     found.dwServiceFlags1 |= XP1_IFS_HANDLES;
