@@ -312,3 +312,20 @@ TEST_F(LayeredRun, ExtensionFunctionsWorkOnTheApplicationsHandles)
     closesocket(accepted);
     closesocket(listener);
 }
+
+TEST_F(LayeredRun, DuplicatedSocketSharesTheConnection)
+{
+    SOCKET client, server;
+    Pair(AF_INET, &client, &server);
+    WSAPROTOCOL_INFOW info;
+    memset(&info, 0xde, sizeof info);
+    ASSERT_EQ(WSADuplicateSocketW(client, GetCurrentProcessId(), &info), 0) << WSAGetLastError();
+    SOCKET copy = WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, &info, 0,
+                             WSA_FLAG_OVERLAPPED);
+    ASSERT_NE(copy, INVALID_SOCKET) << WSAGetLastError();
+    closesocket(client);
+    EXPECT_EQ(send(copy, "copy", 4, 0), 4) << WSAGetLastError();
+    EXPECT_EQ(Receive(server, 4), "copy");
+    closesocket(copy);
+    closesocket(server);
+}
