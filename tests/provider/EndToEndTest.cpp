@@ -1,0 +1,92 @@
+// The real layer under the Winsock layer for Wine, in the catalog, tracing sample programs into a
+// stand-in viewer window in this process.
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <string>
+#include "ViewerStandIn.h"
+
+struct Child {
+    PROCESS_INFORMATION process = {};
+    bool Run(std::string commandLine, DWORD* exitCode)
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            nullptr, &startup, &process))
+            return false;
+        bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+        GetExitCodeProcess(process.hProcess, exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return ended;
+    }
+};
+
+static std::string Describe(const std::vector<Record>& records)
+{
+    std::string text;
+    for (const Record& record : records)
+        text += std::to_string(record.Kind()) + " " + record.Text() + "\n";
+    return text;
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(viewer.Open(Medium, ViewerStandIn::Now())); }
+    // Runs the program, waits for its goodbye and returns its records.
+    std::vector<Record> Trace(const std::string& commandLine, DWORD expectedExit = 0)
+    {
+        Child child;
+        DWORD exitCode = 0xdeadbeef;
+        EXPECT_TRUE(child.Run(commandLine, &exitCode)) << commandLine;
+        EXPECT_EQ(expectedExit, exitCode) << commandLine;
+        EXPECT_TRUE(viewer.WaitForDetach(child.process.dwProcessId, 10000))
+            << "no goodbye from " << commandLine << ":\n" << Describe(viewer.Records());
+        return viewer.Records();
+    }
+    ViewerStandIn viewer;
+};
+
+TEST_F(EndToEndTest, SampleIsTracedFromAttachThroughEverySocketToDetach)
+{
+    auto records = Trace("tcp_blocking.exe");
+    ASSERT_GE(records.size(), 4u) << Describe(records);
+    EXPECT_EQ(RecordProcessAttached, records.front().Kind());
+    EXPECT_EQ(0u, records.front().Text().find("process attached, command line='tcp_blocking.exe"));
+    EXPECT_EQ(RecordProcessDetached, records.back().Kind());
+    std::map<DWORD, int> open;   // socket -> created minus closed
+    int created = 0;
+    for (const Record& record : records) {
+        if (record.Kind() == RecordSocketCreated) {
+            created++;
+            open[record.Word(1)]++;
+            EXPECT_NE(std::string::npos, record.Text().find(") created [family=AF_INET"))
+                << record.Text();
+        } else if (record.Kind() == RecordSocketClosed) {
+            EXPECT_EQ(1, open[record.Word(1)]) << "closed before it was created: " << record.Text();
+            open[record.Word(1)]--;
+        }
+    }
+    EXPECT_GE(created, 2) << Describe(records);
+    for (const auto& [socket, balance] : open)
+        EXPECT_EQ(0, balance) << "socket " << socket << " never closed\n" << Describe(records);
+}
+
+TEST_F(EndToEndTest, ExitWithTwoOpenSocketsClosesBothBeforeTheGoodbye)
+{
+    auto records = Trace("opensockets.exe");
+    ASSERT_EQ(6u, records.size()) << Describe(records);
+    EXPECT_EQ(RecordSocketCreated, records[1].Kind());
+    EXPECT_EQ(RecordSocketCreated, records[2].Kind());
+    for (int i : {3, 4}) {
+        EXPECT_EQ(RecordSocketClosed, records[i].Kind());
+        EXPECT_EQ(0u, records[i].Text().find("detaching from process, socket ("))
+            << records[i].Text();
+        EXPECT_NE(std::string::npos, records[i].Text().find("closed; bytes received=0, bytes sent=0"));
+    }
+    std::set<DWORD> created = {records[1].Word(1), records[2].Word(1)};
+    std::set<DWORD> closed = {records[3].Word(1), records[4].Word(1)};
+    EXPECT_EQ(created, closed);
+    EXPECT_EQ("process detached", records[5].Text());
+}
