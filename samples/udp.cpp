@@ -1,5 +1,5 @@
-// UDP over 127.0.0.1: addressed datagrams, a connected default address, and a datagram larger
-// than the buffer the receiver offers.
+// UDP over 127.0.0.1: addressed datagrams (sendto, WSASendTo), a connected default address, and
+// a datagram larger than the buffer the receiver offers.
 #include "SampleSockets.h"
 #include "SampleSupport.h"
 
@@ -49,6 +49,34 @@ void ConnectedDatagram(SOCKET sender, SOCKET receiver) {
     Check(got == sent && memcmp(buffer, kSecond, got) == 0, "recv gave %d bytes, expected \"%s\"",
           got, kSecond);
     Step("send and recv carried %d bytes", got);
+}
+
+// One datagram gathered from two buffers by WSASendTo, read whole by a blocking WSARecvFrom.
+void GatheredDatagram(SOCKET sender, SOCKET receiver) {
+    sockaddr_storage to = LocalAddressOf(receiver);
+    char head[] = "gathered ", tail[] = "by WSASendTo";
+    WSABUF pieces[2] = {{sizeof head - 1, head}, {sizeof tail - 1, tail}};
+    DWORD sent = 0xdeadbeef;
+    CheckSocketCall(WSASendTo(sender, pieces, 2, &sent, 0, reinterpret_cast<sockaddr*>(&to),
+                              AddressLength(to), nullptr, nullptr),
+                    "WSASendTo");
+    Check(sent == pieces[0].len + pieces[1].len, "WSASendTo sent %lu bytes", sent);
+
+    char buffer[64] = {};
+    WSABUF into = {sizeof buffer, buffer};
+    DWORD received = 0xdeadbeef, flags = 0;
+    sockaddr_storage from = {};
+    int fromLength = sizeof from;
+    CheckSocketCall(WSARecvFrom(receiver, &into, 1, &received, &flags,
+                                reinterpret_cast<sockaddr*>(&from), &fromLength, nullptr, nullptr),
+                    "WSARecvFrom");
+    Check(received == sent && memcmp(buffer, "gathered by WSASendTo", received) == 0,
+          "WSARecvFrom got %lu bytes: \"%.*s\"", received, int(received), buffer);
+    sockaddr_storage senderAddress = LocalAddressOf(sender);
+    Check(SameAddress(from, senderAddress), "WSARecvFrom names %s, sender is %s",
+          AddressText(from).c_str(), AddressText(senderAddress).c_str());
+    Step("WSASendTo gathered 2 buffers into one %lu-byte datagram; WSARecvFrom read it whole",
+         received);
 }
 
 // Windows truncates a datagram that does not fit and reports it: WSAEMSGSIZE, or for WSARecv
@@ -109,6 +137,7 @@ int main() {
     Step("two UDP sockets at %s and %s", AddressText(LocalAddressOf(sender)).c_str(),
          AddressText(LocalAddressOf(receiver)).c_str());
     AddressedDatagram(sender, receiver);
+    GatheredDatagram(sender, receiver);
     ConnectedDatagram(sender, receiver);
     OversizedDatagrams(sender, receiver);
     CheckSocketCall(closesocket(sender), "closesocket");
