@@ -71,17 +71,19 @@ LoadOutcome LoadCatalog(HKEY key, Catalog& catalog)
 {
     DWORD type = 0;
     DWORD length = 0;
-    LONG status = RegQueryValueExW(key, catalogValueName, nullptr, &type, nullptr, &length);
+    std::vector<BYTE> value;
+    LONG status;
+    // Another process may store a longer catalog between asking for the length and reading.
+    do {
+        value.resize(length);
+        status = RegQueryValueExW(key, catalogValueName, nullptr, &type, value.data(), &length);
+    } while (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && length > value.size()));
     if (status == ERROR_FILE_NOT_FOUND)
         return LoadOutcome::Missing;
     if (status != ERROR_SUCCESS)
         return LoadOutcome::Failed;
     if (type != REG_BINARY)
         return LoadOutcome::Damaged;
-    std::vector<BYTE> value(length);
-    status = RegQueryValueExW(key, catalogValueName, nullptr, &type, value.data(), &length);
-    if (status != ERROR_SUCCESS)
-        return LoadOutcome::Failed; // changed between the two reads is not expected under Wine
     value.resize(length);
     if (CatalogDamage(value.data(), length))
         return LoadOutcome::Damaged;

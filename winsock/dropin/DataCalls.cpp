@@ -9,7 +9,8 @@ LPWSATHREADID ThreadIdFor(LPWSAOVERLAPPED lpOverlapped)
     return lpOverlapped ? CurrentThreadId() : nullptr;
 }
 
-int CountOrError(int result, DWORD count)
+// The count is read after the call: arguments of one call are evaluated in no fixed order.
+int CountOrError(int result, const DWORD& count)
 {
     return result == SOCKET_ERROR ? SOCKET_ERROR : static_cast<int>(count);
 }

@@ -1,5 +1,6 @@
 #include "Providers.h"
 #include "CatalogStore.h"
+#include "Startup.h"
 #include <map>
 #include <memory>
 #include <vector>
@@ -78,6 +79,7 @@ int CallStartup(Provider& provider, const WSAPROTOCOL_INFOW& info)
     WSPPROC_TABLE table{};
     WSAPROTOCOL_INFOW copy = info; // the provider may keep or change what it is given
     int result = startup(MAKEWORD(2, 2), &data, &copy, UpcallTable(), &table);
+    ReclaimBareName(); // providers look up functions in Wine's library while they start
     if (result != 0)
         return result;
     if (!TableComplete(table)) {

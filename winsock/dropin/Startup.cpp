@@ -9,7 +9,12 @@ namespace {
 
 LONG startupCount = 0;
 CRITICAL_SECTION startupLock;
+HMODULE self = nullptr;
 HMODULE wineWinsock = nullptr;
+using StartupFunction = int(WSAAPI*)(WORD, LPWSADATA);
+using CleanupFunction = int(WSAAPI*)();
+StartupFunction wineStartup = nullptr;
+CleanupFunction wineCleanup = nullptr;
 DWORD threadIdSlot = TLS_OUT_OF_INDEXES;
 
 HMODULE LoadWineWinsock()
@@ -53,15 +58,34 @@ void HideExportWhenAsked(HMODULE self, const char* name, const WCHAR* variable)
     auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
     auto* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
     for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-        if (strcmp(reinterpret_cast<const char*>(base + names[i]), name) != 0)
+        auto* exportName = reinterpret_cast<char*>(base + names[i]);
+        if (strcmp(exportName, name) != 0)
             continue;
-        DWORD* slot = &functions[ordinals[i]];
+        // Cutting the name's last letter keeps the name table sorted for the loader's binary
+        // search, which then no longer finds the name; the address goes as well.
+        char* last = exportName + strlen(exportName) - 1;
+        DWORD* function = &functions[ordinals[i]];
         DWORD oldProtection = 0;
-        if (VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &oldProtection)) {
-            *slot = 0; // the loader reports an export without an address as missing
-            VirtualProtect(slot, sizeof *slot, oldProtection, &oldProtection);
+        if (VirtualProtect(last, 1, PAGE_READWRITE, &oldProtection)) {
+            *last = '\0';
+            VirtualProtect(last, 1, oldProtection, &oldProtection);
         }
+        if (VirtualProtect(function, sizeof *function, PAGE_READWRITE, &oldProtection)) {
+            *function = 0;
+            VirtualProtect(function, sizeof *function, oldProtection, &oldProtection);
+        }
+        return;
     }
+}
+
+// Looked up once, so that no later lookup in Wine's module disturbs the loader (see below).
+bool ResolveWineEntries()
+{
+    wineStartup = reinterpret_cast<StartupFunction>(
+        reinterpret_cast<void*>(GetProcAddress(wineWinsock, "WSAStartup")));
+    wineCleanup = reinterpret_cast<CleanupFunction>(
+        reinterpret_cast<void*>(GetProcAddress(wineWinsock, "WSACleanup")));
+    return wineStartup && wineCleanup;
 }
 
 void CloseThreadId()
@@ -85,6 +109,11 @@ bool WinsockStarted()
 HMODULE WineWinsock()
 {
     return wineWinsock;
+}
+
+void ReclaimBareName()
+{
+    GetProcAddress(self, "socket");
 }
 
 LPWSATHREADID CurrentThreadId()
@@ -111,12 +140,8 @@ extern "C" {
 // values with or without the drop-in; its helpers then count this start as well.
 int WSAAPI WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData)
 {
-    using StartupFunction = int(WSAAPI*)(WORD, LPWSADATA);
-    auto wineStartup = reinterpret_cast<StartupFunction>(
-        reinterpret_cast<void*>(GetProcAddress(wineWinsock, "WSAStartup")));
-    if (!wineStartup)
-        return WSASYSNOTREADY;
     int result = wineStartup(wVersionRequested, lpWSAData);
+    ReclaimBareName();
     if (result == 0) {
         EnterCriticalSection(&startupLock);
         ++startupCount;
@@ -138,10 +163,7 @@ int WSAAPI WSACleanup(void)
         ForgetAllHandles();
     }
     LeaveCriticalSection(&startupLock);
-    using CleanupFunction = int(WSAAPI*)();
-    if (auto wineCleanup = reinterpret_cast<CleanupFunction>(
-            reinterpret_cast<void*>(GetProcAddress(wineWinsock, "WSACleanup"))))
-        wineCleanup();
+    wineCleanup();
     return 0;
 }
 
@@ -169,8 +191,13 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         threadIdSlot = TlsAlloc();
         PublishHome(instance);
         HideExportWhenAsked(instance, "WSCUpdateProvider", L"WS2LAYER_NO_WSCUPDATEPROVIDER");
+        self = instance;
         wineWinsock = LoadWineWinsock();
-        return wineWinsock && threadIdSlot != TLS_OUT_OF_INDEXES && ResolveForwardedHelpers(wineWinsock);
+        if (!wineWinsock || threadIdSlot == TLS_OUT_OF_INDEXES || !ResolveWineEntries() ||
+            !ResolveForwardedHelpers(wineWinsock))
+            return FALSE;
+        ReclaimBareName();
+        return TRUE;
     case DLL_THREAD_DETACH:
         CloseThreadId();
         break;

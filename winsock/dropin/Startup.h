@@ -7,6 +7,11 @@ bool WinsockStarted();
 // Wine's own ws2_32, loaded by its full system path; it does the work that is not transport.
 HMODULE WineWinsock();
 
+// Wine's loader answers a load by bare name ("ws2_32.dll") from the module it last looked at
+// under that name, which may be Wine's own library after a lookup in it. Looking at the
+// drop-in makes programs and providers that load "ws2_32.dll" get the drop-in again.
+void ReclaimBareName();
+
 // The calling thread's id for providers that queue completion routines to it; kept open for
 // the thread's lifetime.
 LPWSATHREADID CurrentThreadId();

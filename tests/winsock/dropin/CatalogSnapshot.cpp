@@ -1,0 +1,96 @@
+#include "CatalogSnapshot.h"
+
+std::vector<BYTE> ReadStoredCatalog(bool* present)
+{
+    HKEY key;
+    std::vector<BYTE> value;
+    if (present)
+        *present = false;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, storedCatalogKey, 0, KEY_QUERY_VALUE, &key) != 0)
+        return value;
+    DWORD length = 0;
+    if (RegQueryValueExW(key, storedCatalogValue, nullptr, nullptr, nullptr, &length) == 0) {
+        value.resize(length);
+        RegQueryValueExW(key, storedCatalogValue, nullptr, nullptr, value.data(), &length);
+        if (present)
+            *present = true;
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+void WriteStoredCatalog(const std::vector<BYTE>& value, DWORD type)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, storedCatalogKey, 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              0);
+    EXPECT_EQ(RegSetValueExW(key, storedCatalogValue, 0, type, value.data(),
+                             static_cast<DWORD>(value.size())),
+              0);
+    RegCloseKey(key);
+}
+
+void DeleteStoredCatalog()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, storedCatalogKey, 0, KEY_SET_VALUE, &key) == 0) {
+        RegDeleteValueW(key, storedCatalogValue);
+        RegCloseKey(key);
+    }
+}
+
+std::vector<WSAPROTOCOL_INFOW> CatalogEntries()
+{
+    DWORD length = 0;
+    int error = 0xdeadbeef;
+    EXPECT_EQ(WSCEnumProtocols(nullptr, nullptr, &length, &error), SOCKET_ERROR);
+    EXPECT_EQ(error, WSAENOBUFS);
+    std::vector<WSAPROTOCOL_INFOW> entries(length / sizeof(WSAPROTOCOL_INFOW));
+    int count = WSCEnumProtocols(nullptr, entries.data(), &length, &error);
+    EXPECT_EQ(count, static_cast<int>(entries.size())) << "error " << error;
+    entries.resize(count > 0 ? count : 0);
+    return entries;
+}
+
+const WSAPROTOCOL_INFOW* FindEntry(const std::vector<WSAPROTOCOL_INFOW>& entries, DWORD id)
+{
+    for (const auto& entry : entries)
+        if (entry.dwCatalogEntryId == id)
+            return &entry;
+    return nullptr;
+}
+
+std::vector<DWORD> CatalogIds()
+{
+    std::vector<DWORD> ids;
+    for (const auto& entry : CatalogEntries())
+        ids.push_back(entry.dwCatalogEntryId);
+    return ids;
+}
+
+WSAPROTOCOL_INFOW EntryLike(int chainLength, const wchar_t* name)
+{
+    WSAPROTOCOL_INFOW entry = CatalogEntries().at(0);
+    entry.ProtocolChain.ChainLen = chainLength;
+    lstrcpynW(entry.szProtocol, name, WSAPROTOCOL_LEN + 1);
+    return entry;
+}
+
+GUID TestGuid(BYTE last)
+{
+    return {0x2d4c6e8f, 0x1a3b, 0x4c5d, {0x8e, 0x9f, 0xa0, 0xb1, 0xc2, 0xd3, 0xe4, last}};
+}
+
+void CatalogTest::SetUp()
+{
+    saved = ReadStoredCatalog(&wasPresent);
+}
+
+void CatalogTest::TearDown()
+{
+    if (wasPresent)
+        WriteStoredCatalog(saved);
+    else
+        DeleteStoredCatalog();
+}

@@ -1,0 +1,41 @@
+// Test support: keeps the prefix's stored catalog as a test found it and puts it back after,
+// and small helpers to read the catalog through the drop-in.
+#pragma once
+#include <winsock2.h>
+#include <ws2spi.h>
+#include <sporder.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+inline constexpr const wchar_t* storedCatalogKey = L"Software\\WS2Layer";
+inline constexpr const wchar_t* storedCatalogValue = L"Protocol_Catalog";
+
+// The raw stored value (empty when there is none), and writing one back.
+std::vector<BYTE> ReadStoredCatalog(bool* present = nullptr);
+void WriteStoredCatalog(const std::vector<BYTE>& value, DWORD type = REG_BINARY);
+void DeleteStoredCatalog();
+
+// Every catalog entry, hidden ones included, through WSCEnumProtocols.
+std::vector<WSAPROTOCOL_INFOW> CatalogEntries();
+const WSAPROTOCOL_INFOW* FindEntry(const std::vector<WSAPROTOCOL_INFOW>& entries, DWORD id);
+std::vector<DWORD> CatalogIds();
+
+// An entry to install: a copy of the first TCP/IPv4 entry under a new name and chain length.
+WSAPROTOCOL_INFOW EntryLike(int chainLength, const wchar_t* name);
+
+// A GUID that differs from base in its last byte, for the providers a test installs.
+GUID TestGuid(BYTE last);
+
+// Restores the stored catalog when the test ends, whatever it did.
+class CatalogTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    std::vector<BYTE> saved;
+    bool wasPresent = false;
+};
