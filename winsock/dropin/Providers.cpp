@@ -53,6 +53,7 @@ Provider* LoadProvider(const WCHAR* path, int* error)
         *error = WSAEPROVIDERFAILEDINIT;
         return nullptr;
     }
+    ReclaimBareName(); // so that the provider's imports from ws2_32 bind to the drop-in
     HMODULE module = LoadLibraryW(expanded);
     if (!module) {
         *error = WSAEPROVIDERFAILEDINIT;

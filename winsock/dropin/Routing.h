@@ -20,7 +20,7 @@ inline bool OwnerForCall(SOCKET s, SocketOwner& owner)
 
 // Passes a provider's result on, moving its error to the thread when it failed.
 template <typename Result>
-Result Finish(Result result, Result failure, int error)
+Result Finish(Result result, Result failure, const int& error)
 {
     if (result == failure)
         WSASetLastError(error);
@@ -35,7 +35,8 @@ int RouteSocketCall(SOCKET s, Call call)
     if (!OwnerForCall(s, owner))
         return SOCKET_ERROR;
     int error = 0;
-    return Finish(call(owner.provider->procTable, &error), SOCKET_ERROR, error);
+    int result = call(owner.provider->procTable, &error); // before error is read
+    return Finish(result, SOCKET_ERROR, error);
 }
 
 // A socket a provider handed back without registering it is taken to be its own IFS handle.

@@ -1,0 +1,352 @@
+// The drop-in with a provider of the test's own: loading and cleanup, handles made through the
+// upcalls, routing by handle, overlapped completion, and the upcalls called directly.
+#include "CatalogSnapshot.h"
+#include "ProbeProvider.h"
+
+#include <mswsock.h>
+
+namespace {
+
+int routineRuns;
+DWORD routineThread, routineBytes;
+
+void CALLBACK CountCompletion(DWORD, DWORD bytes, LPWSAOVERLAPPED, DWORD)
+{
+    ++routineRuns;
+    routineThread = GetCurrentThreadId();
+    routineBytes = bytes;
+}
+
+int apcTotal;
+
+void CALLBACK AddToApcTotal(DWORD_PTR value)
+{
+    apcTotal += static_cast<int>(value);
+}
+
+GUID ProbeGuid()
+{
+    return TestGuid(0x70);
+}
+
+class ProbeRouting : public CatalogTest {
+protected:
+    void SetUp() override
+    {
+        CatalogTest::SetUp();
+        DeleteStoredCatalog();
+        WSAPROTOCOL_INFOW entry = EntryLike(BASE_PROTOCOL, L"probe");
+        entry.iAddressFamily = probeFamily;
+        entry.dwServiceFlags1 &= ~XP1_IFS_HANDLES;
+        GUID guid = ProbeGuid();
+        int error = 0xdeadbeef;
+        ASSERT_EQ(WSCInstallProvider(&guid, L"%WS2LAYER_HOME%\\probewsp.dll", &entry, 1, &error),
+                  0)
+            << error;
+        probeId = CatalogEntries().back().dwCatalogEntryId;
+        // The test keeps its own reference, so the counters outlive the layer's cleanups.
+        probe = LoadLibraryW(L"probewsp.dll");
+        ASSERT_NE(probe, nullptr);
+        state = reinterpret_cast<ProbeStateFunction>(
+            reinterpret_cast<void*>(GetProcAddress(probe, "ProbeGetState")))();
+        state->startups = state->cleanups = 0;
+        WSADATA data;
+        ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    }
+    void TearDown() override
+    {
+        WSACleanup();
+        FreeLibrary(probe);
+        CatalogTest::TearDown();
+    }
+    SOCKET ProbeSocket()
+    {
+        SOCKET s = socket(probeFamily, SOCK_STREAM, 0);
+        EXPECT_NE(s, INVALID_SOCKET) << WSAGetLastError();
+        return s;
+    }
+    DWORD_PTR ContextOf(SOCKET s, int* error)
+    {
+        DWORD_PTR context = 0xdeadbeef;
+        DWORD returned = 0;
+        WSASetLastError(0xdeadbeef);
+        int result = WSAIoctl(s, probeQueryContext, nullptr, 0, &context, sizeof context,
+                              &returned, nullptr, nullptr);
+        *error = result == 0 ? 0 : WSAGetLastError();
+        return context;
+    }
+
+    HMODULE probe = nullptr;
+    ProbeState* state = nullptr;
+    DWORD probeId = 0;
+};
+
+TEST_F(ProbeRouting, HandlesCarryTheirProviderContextUntilClosed)
+{
+    SOCKET first = ProbeSocket();
+    DWORD_PTR firstContext = state->lastContext;
+    SOCKET second = ProbeSocket();
+    DWORD_PTR secondContext = state->lastContext;
+    EXPECT_EQ(state->startups, 1) << "one start for the entry, however many sockets";
+    EXPECT_NE(first, second);
+    EXPECT_NE(firstContext, secondContext);
+
+    int error = 0;
+    EXPECT_EQ(ContextOf(first, &error), firstContext);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(ContextOf(second, &error), secondContext);
+
+    EXPECT_EQ(closesocket(first), 0) << WSAGetLastError();
+    ContextOf(first, &error);
+    EXPECT_EQ(error, WSAENOTSOCK) << "a closed handle is no longer routed";
+    WSASetLastError(0xdeadbeef);
+    EXPECT_EQ(closesocket(first), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+    DWORD_PTR context = 0xdeadbeef;
+    error = 0xdeadbeef;
+    EXPECT_EQ(state->upcalls.lpWPUQuerySocketHandleContext(first, &context, &error), SOCKET_ERROR);
+    EXPECT_EQ(error, WSAENOTSOCK);
+    EXPECT_EQ(ContextOf(second, &error), secondContext) << "the other handle is untouched";
+
+    // select goes to the owner of the first socket in the sets.
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(second, &readable);
+    timeval now{0, 0};
+    EXPECT_EQ(select(0, &readable, nullptr, nullptr, &now), 1);
+    EXPECT_TRUE(FD_ISSET(second, &readable));
+
+    closesocket(second);
+    WSACleanup();
+    EXPECT_EQ(state->cleanups, 1) << "one cleanup per start at the last WSACleanup";
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    SOCKET again = ProbeSocket();
+    EXPECT_EQ(state->startups, 2) << "started again after the cleanup";
+    closesocket(again);
+}
+
+TEST_F(ProbeRouting, CleanupWaitsForTheLastWSACleanup)
+{
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0); // a second start of the same program
+    closesocket(ProbeSocket());
+    EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_EQ(state->cleanups, 0);
+    EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_EQ(state->cleanups, 1);
+    WSASetLastError(0xdeadbeef);
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+    WSASetLastError(0xdeadbeef);
+    EXPECT_EQ(socket(probeFamily, SOCK_STREAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0); // for TearDown's cleanup
+}
+
+TEST_F(ProbeRouting, UnknownHandlesAreNotSockets)
+{
+    SOCKET bogus = 0x7ff0;
+    char buffer[4] = {};
+    u_long value = 0;
+    int length = sizeof value;
+    sockaddr_in address{};
+    int addressLength = sizeof address;
+    struct Call {
+        const char* name;
+        int (*call)(SOCKET, char*, u_long*, int*, sockaddr_in*, int*);
+    } calls[] = {
+        {"closesocket", [](SOCKET s, char*, u_long*, int*, sockaddr_in*, int*) { return closesocket(s); }},
+        {"send", [](SOCKET s, char* b, u_long*, int*, sockaddr_in*, int*) { return send(s, b, 4, 0); }},
+        {"recv", [](SOCKET s, char* b, u_long*, int*, sockaddr_in*, int*) { return recv(s, b, 4, 0); }},
+        {"ioctlsocket", [](SOCKET s, char*, u_long* v, int*, sockaddr_in*, int*) { return ioctlsocket(s, FIONBIO, v); }},
+        {"getsockopt", [](SOCKET s, char*, u_long* v, int* l, sockaddr_in*, int*) {
+             return getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(v), l); }},
+        {"getsockname", [](SOCKET s, char*, u_long*, int*, sockaddr_in* a, int* l) {
+             return getsockname(s, reinterpret_cast<sockaddr*>(a), l); }},
+        {"bind", [](SOCKET s, char*, u_long*, int*, sockaddr_in* a, int*) {
+             return bind(s, reinterpret_cast<sockaddr*>(a), sizeof *a); }},
+        {"listen", [](SOCKET s, char*, u_long*, int*, sockaddr_in*, int*) { return listen(s, 1); }},
+        {"shutdown", [](SOCKET s, char*, u_long*, int*, sockaddr_in*, int*) { return shutdown(s, SD_BOTH); }},
+        {"WSAEventSelect", [](SOCKET s, char*, u_long*, int*, sockaddr_in*, int*) {
+             return WSAEventSelect(s, nullptr, 0); }},
+        {"accept", [](SOCKET s, char*, u_long*, int*, sockaddr_in*, int*) {
+             return accept(s, nullptr, nullptr) == INVALID_SOCKET ? SOCKET_ERROR : 0; }},
+    };
+    for (const Call& row : calls) {
+        SCOPED_TRACE(row.name);
+        WSASetLastError(0xdeadbeef);
+        EXPECT_EQ(row.call(bogus, buffer, &value, &length, &address, &addressLength), SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+    }
+}
+
+TEST_F(ProbeRouting, SocketRequestsPickTheFirstMatchingEntry)
+{
+    struct Request {
+        int af, type, protocol;
+        int expectedError; // 0: a socket
+    } requests[] = {
+        {AF_INET, SOCK_STREAM, 0, 0},
+        {AF_INET, SOCK_STREAM, IPPROTO_TCP, 0},
+        {AF_INET6, SOCK_DGRAM, 0, 0},
+        {AF_UNSPEC, SOCK_DGRAM, IPPROTO_UDP, 0},
+        {probeFamily, SOCK_STREAM, 0, 0},
+        {AF_INET, SOCK_DGRAM, IPPROTO_TCP, WSAEPROTONOSUPPORT},
+        {AF_INET, SOCK_RAW, IPPROTO_ICMP, WSAESOCKTNOSUPPORT},
+        {AF_IPX, SOCK_DGRAM, 0, WSAEAFNOSUPPORT},
+        {AF_UNSPEC, 0, 0, WSAEINVAL},
+    };
+    for (const Request& row : requests) {
+        SCOPED_TRACE(testing::Message() << "af " << row.af << " type " << row.type << " protocol "
+                                        << row.protocol);
+        WSASetLastError(0xdeadbeef);
+        SOCKET s = socket(row.af, row.type, row.protocol);
+        if (row.expectedError) {
+            EXPECT_EQ(s, INVALID_SOCKET);
+            EXPECT_EQ(WSAGetLastError(), row.expectedError);
+        } else {
+            EXPECT_NE(s, INVALID_SOCKET) << WSAGetLastError();
+            closesocket(s);
+        }
+    }
+    // Named by its catalog entry, the request ignores family, type and protocol.
+    WSAPROTOCOL_INFOW probeEntry = *FindEntry(CatalogEntries(), probeId);
+    SOCKET named = WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
+                              &probeEntry, 0, 0);
+    EXPECT_NE(named, INVALID_SOCKET);
+    int error = 0;
+    EXPECT_EQ(ContextOf(named, &error), state->lastContext) << "made by the probe";
+    closesocket(named);
+}
+
+TEST_F(ProbeRouting, OverlappedCompletionThroughTheUpcalls)
+{
+    SOCKET s = ProbeSocket();
+    char data[] = "twelve bytes";
+    WSABUF buffer{12, data};
+    WSAOVERLAPPED overlapped{};
+    overlapped.hEvent = WSACreateEvent();
+    DWORD sent = 0xdeadbeef;
+    WSASetLastError(0xdeadbeef);
+    EXPECT_EQ(WSASend(s, &buffer, 1, &sent, 0, &overlapped, nullptr), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSA_IO_PENDING);
+    EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 0), WAIT_OBJECT_0) << "event signalled";
+    DWORD transferred = 0xdeadbeef, flags = 0xdeadbeef;
+    EXPECT_TRUE(WSAGetOverlappedResult(s, &overlapped, &transferred, FALSE, &flags));
+    EXPECT_EQ(transferred, 12u);
+    EXPECT_EQ(overlapped.InternalHigh, 12u);
+    WSACloseEvent(overlapped.hEvent);
+
+    // A completion routine runs once, as an APC of the issuing thread.
+    routineRuns = 0;
+    WSAOVERLAPPED routineOverlapped{};
+    EXPECT_EQ(WSASend(s, &buffer, 1, &sent, 0, &routineOverlapped, CountCompletion), SOCKET_ERROR);
+    EXPECT_EQ(routineRuns, 0) << "not before the thread waits alertably";
+    EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);
+    SleepEx(0, TRUE);
+    EXPECT_EQ(routineRuns, 1);
+    EXPECT_EQ(routineThread, GetCurrentThreadId());
+    EXPECT_EQ(routineBytes, 12u);
+
+    int error = 0xdeadbeef;
+    WSAOVERLAPPED other{};
+    EXPECT_EQ(WPUCompleteOverlappedRequest(0x7ff0, &other, 0, 1, &error), SOCKET_ERROR);
+    EXPECT_EQ(error, WSAEINVAL) << "only for handles made by WPUCreateSocketHandle";
+    closesocket(s);
+}
+
+TEST_F(ProbeRouting, ExtensionFunctionsComeFromTheOwner)
+{
+    SOCKET s = ProbeSocket();
+    GUID connectEx = WSAID_CONNECTEX;
+    void* function = nullptr;
+    DWORD returned = 0;
+    ASSERT_EQ(WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &connectEx, sizeof connectEx,
+                       &function, sizeof function, &returned, nullptr, nullptr),
+              0);
+    EXPECT_EQ(function, reinterpret_cast<void*>(GetProcAddress(probe, "ProbeExtension")));
+    closesocket(s);
+}
+
+TEST_F(ProbeRouting, TableWithANullEntryIsRefused)
+{
+    SetEnvironmentVariableW(L"PROBE_TABLE_HOLE", L"1");
+    WSASetLastError(0xdeadbeef);
+    SOCKET s = socket(probeFamily, SOCK_STREAM, 0);
+    int error = WSAGetLastError();
+    SetEnvironmentVariableW(L"PROBE_TABLE_HOLE", nullptr);
+    EXPECT_EQ(s, INVALID_SOCKET);
+    EXPECT_EQ(error, WSAEINVALIDPROCTABLE);
+    EXPECT_EQ(state->startups, 1);
+    EXPECT_EQ(state->cleanups, 1) << "the refused start still gets its cleanup";
+}
+
+TEST_F(ProbeRouting, UpcallsBehaveAsOnWindows)
+{
+    closesocket(ProbeSocket()); // starts the probe, which keeps the table
+    const WSPUPCALLTABLE& up = state->upcalls;
+    int error = 0xdeadbeef;
+    EXPECT_EQ(up.lpWPUCreateSocketHandle(4242, 1, &error), INVALID_SOCKET);
+    EXPECT_EQ(error, WSAEINVAL) << "unknown catalog id";
+    error = 0xdeadbeef;
+    EXPECT_EQ(up.lpWPUModifyIFSHandle(4242, 0x1234, &error), INVALID_SOCKET);
+    EXPECT_EQ(error, WSAEINVAL);
+
+    // A handle made for the probe's own id carries exactly the context given.
+    SOCKET made = up.lpWPUCreateSocketHandle(probeId, 0xfeedf00d, &error);
+    ASSERT_NE(made, INVALID_SOCKET) << error;
+    DWORD_PTR context = 0;
+    EXPECT_EQ(up.lpWPUQuerySocketHandleContext(made, &context, &error), 0);
+    EXPECT_EQ(context, 0xfeedf00du);
+    EXPECT_EQ(up.lpWPUCloseSocketHandle(made, &error), 0);
+    error = 0xdeadbeef;
+    EXPECT_EQ(up.lpWPUCloseSocketHandle(made, &error), SOCKET_ERROR);
+    EXPECT_EQ(error, WSAENOTSOCK);
+
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(static_cast<SOCKET>(77), &set);
+    EXPECT_NE(up.lpWPUFDIsSet(77, &set), 0);
+    EXPECT_EQ(up.lpWPUFDIsSet(78, &set), 0);
+
+    WSATHREADID thread{};
+    ASSERT_EQ(up.lpWPUOpenCurrentThread(&thread, &error), 0);
+    apcTotal = 0;
+    EXPECT_EQ(up.lpWPUQueueApc(&thread, AddToApcTotal, 5, &error), 0);
+    SleepEx(0, TRUE);
+    SleepEx(0, TRUE);
+    EXPECT_EQ(apcTotal, 5) << "ran once";
+    EXPECT_EQ(up.lpWPUCloseThread(&thread, &error), 0);
+
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(up.lpWPUPostMessage(window, WM_APP + 7, 11, 22));
+    MSG message{};
+    EXPECT_TRUE(PeekMessageW(&message, window, WM_APP + 7, WM_APP + 7, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 11u);
+    EXPECT_EQ(message.lParam, 22);
+    DestroyWindow(window);
+
+    WSAEVENT event = up.lpWPUCreateEvent(&error);
+    ASSERT_NE(event, nullptr);
+    EXPECT_TRUE(up.lpWPUSetEvent(event, &error));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(up.lpWPUResetEvent(event, &error));
+    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(up.lpWPUCloseEvent(event, &error));
+
+    LPBLOCKINGCALLBACK callback = reinterpret_cast<LPBLOCKINGCALLBACK>(1);
+    DWORD_PTR callbackContext = 1;
+    EXPECT_EQ(up.lpWPUQueryBlockingCallback(probeId, &callback, &callbackContext, &error), 0);
+    EXPECT_EQ(callback, nullptr);
+
+    GUID guid = ProbeGuid();
+    wchar_t path[MAX_PATH];
+    int length = MAX_PATH;
+    EXPECT_EQ(up.lpWPUGetProviderPath(&guid, path, &length, &error), 0);
+    EXPECT_STREQ(path, L"%WS2LAYER_HOME%\\probewsp.dll");
+}
+
+} // namespace
