@@ -94,9 +94,12 @@ void PendingData() {
     Check(WaitReadable(pair.server, kWaitMs), "no data arrived");
     // Loopback may hand the bytes over in pieces; wait until all are counted.
     DWORD deadline = GetTickCount() + kWaitMs;
-    do {
+    for (;;) {
         CheckSocketCall(ioctlsocket(pair.server, FIONREAD, &pending), "ioctlsocket(FIONREAD)");
-    } while (pending < sizeof data && GetTickCount() < deadline && (Sleep(10), true));
+        if (pending >= sizeof data || GetTickCount() >= deadline)
+            break;
+        Sleep(10);
+    }
     Check(pending == sizeof data, "FIONREAD is %lu after %d bytes were sent", pending,
           int(sizeof data));
 
