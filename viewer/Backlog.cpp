@@ -208,6 +208,9 @@ bool TForm1::ShowNextBatch()
         }
     }
 
+    // The rich edit repaints after every change unless told not to; one repaint per batch is
+    // several times faster.
+    SendMessageA(Memo1, WM_SETREDRAW, FALSE, 0);
     TrimLogBuffer(length);
     SendMessageA(Memo1, EM_SETSEL, WPARAM(-1), LPARAM(-1));
     CHARFORMAT2A format = {};
@@ -227,6 +230,8 @@ bool TForm1::ShowNextBatch()
             freed += int32_t(HeapSize(single->Heap, HEAP_NO_SERIALIZE, single));
         HeapFree(single->Heap, HEAP_NO_SERIALIZE, single);
     }
+    SendMessageA(Memo1, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(Memo1, nullptr, TRUE);
     if (freed) {
         BacklogUsed -= freed;
         UpdateBacklogGauge();

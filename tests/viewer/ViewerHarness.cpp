@@ -1,0 +1,128 @@
+#include "ViewerHarness.h"
+
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "LogRecord.h"
+
+void DeleteSettings()
+{
+    RegDeleteKeyA(HKEY_CURRENT_USER, TestSettingsKey);
+}
+
+ViewerHarness::ViewerHarness()
+{
+    DeleteSettings();
+    form = TForm1::Create(GetModuleHandleA(nullptr));
+    ShowWindow(form->Handle, SW_SHOW);
+    UpdateWindow(form->Handle);
+}
+
+ViewerHarness::~ViewerHarness()
+{
+    if (form->Started) {
+        form->DiscardEntries();
+        form->StopSpying(false);
+    }
+    delete form;
+    DeleteSettings();
+}
+
+std::string ViewerHarness::MemoText() const
+{
+    GETTEXTLENGTHEX query = {GTL_USECRLF | GTL_PRECISE | GTL_NUMBYTES, CP_ACP};
+    LRESULT length = SendMessageA(form->Memo1, EM_GETTEXTLENGTHEX, WPARAM(&query), 0);
+    std::string text(size_t(length) + 1, '\0');
+    GETTEXTEX get = {DWORD(text.size()), GT_USECRLF, CP_ACP, nullptr, nullptr};
+    LRESULT copied = SendMessageA(form->Memo1, EM_GETTEXTEX, WPARAM(&get), LPARAM(text.data()));
+    text.resize(size_t(copied));
+    return text;
+}
+
+COLORREF ViewerHarness::ColorOf(int start, int length) const
+{
+    SendMessageA(form->Memo1, EM_SETSEL, start, start + length);
+    CHARFORMAT2A format = {};
+    format.cbSize = sizeof format;
+    SendMessageA(form->Memo1, EM_GETCHARFORMAT, SCF_SELECTION, LPARAM(&format));
+    SendMessageA(form->Memo1, EM_SETSEL, WPARAM(-1), LPARAM(-1));
+    if (!(format.dwMask & CFM_COLOR))
+        return 0xFFFFFFFF;
+    return (format.dwEffects & CFE_AUTOCOLOR) ? 0 : format.crTextColor;
+}
+
+int ViewerHarness::ShowAll()
+{
+    int batches = 0;
+    while (form->ShowNextBatch())
+        batches++;
+    return batches;
+}
+
+std::string ViewerHarness::StatusText(int panel) const
+{
+    char text[512] = "";
+    SendMessageA(form->StatusBar1, SB_GETTEXTA, panel, LPARAM(text));
+    return text;
+}
+
+std::string ViewerHarness::WindowText(HWND window) const
+{
+    char text[512] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+bool ViewerHarness::ItemEnabled(UINT id) const
+{
+    HMENU menu = id >= Id::MenuCopy && id < Id::SpeedButtonCut ? form->PopupMenu1 : form->MainMenu1;
+    return !(GetMenuState(menu, id, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED));
+}
+
+LRESULT ViewerHarness::SendRecord(DWORD processId, const std::string& record)
+{
+    COPYDATASTRUCT data = {processId, DWORD(record.size()), const_cast<char*>(record.data())};
+    return SendMessageA(form->Handle, WM_COPYDATA, 0, LPARAM(&data));
+}
+
+void ViewerHarness::AcceptThisProcess()
+{
+    form->WaitingForProcess = false;
+    form->SpiedProcessId = GetCurrentProcessId();
+}
+
+namespace {
+
+std::string Word(DWORD value)
+{
+    return std::string(reinterpret_cast<const char*>(&value), 4);
+}
+
+}  // namespace
+
+std::string TextRecord(const std::string& text)
+{
+    return Word(0) + text + '\0';
+}
+
+std::string SocketRecord(DWORD kind, DWORD socket, const std::string& text)
+{
+    return Word(8) + Word(kind) + Word(socket) + (text.empty() ? std::string() : text + '\0');
+}
+
+std::string DataRecord(DWORD kind, DWORD socket, DWORD count, const std::string& data, const std::string& text)
+{
+    std::string payload = Word(kind) + Word(socket) + Word(count) + data;
+    return Word(DWORD(payload.size())) + payload + (text.empty() ? std::string() : text + '\0');
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}

@@ -1,0 +1,46 @@
+// A real main window for the tests: created in this process with the registry key removed, so
+// every test starts from the default settings, and helpers that read the window back.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Application.h"
+#include "Form1.h"
+
+const char TestSettingsKey[] = "Software\\Quenmoor\\Kestrix";
+
+void DeleteSettings();
+
+class ViewerHarness {
+public:
+    ViewerHarness();
+    ~ViewerHarness();
+
+    TForm1* form;
+
+    // The log buffer's text, line breaks as CR LF.
+    std::string MemoText() const;
+    // The colour of the log buffer's characters [start, start + length) in its own positions (one
+    // per line break), or 0xFFFFFFFF when they are not all of one colour.
+    COLORREF ColorOf(int start, int length) const;
+    // Shows batches until the backlog is empty; returns how many were shown.
+    int ShowAll();
+    std::string StatusText(int panel) const;
+    std::string WindowText(HWND window) const;
+    bool ItemEnabled(UINT id) const;
+    // Sends a record from processId to the window as a traced process does; returns the reply.
+    LRESULT SendRecord(DWORD processId, const std::string& record);
+    // Accepts records from this process as the traced one.
+    void AcceptThisProcess();
+};
+
+// Record builders in the layout of the copy-data messages; an empty text means none.
+std::string TextRecord(const std::string& text);
+std::string SocketRecord(DWORD kind, DWORD socket, const std::string& text);
+std::string DataRecord(DWORD kind, DWORD socket, DWORD count, const std::string& data, const std::string& text);
+
+std::string ReadFileBytes(const std::string& path);

@@ -1,0 +1,278 @@
+// The log buffer of a real main window: batches and their colours, trimming, pause and resume,
+// Log File Only, the display timer.
+#include "ViewerHarness.h"
+
+#include <cstring>
+
+namespace {
+
+const std::string Waiting = std::string(WaitingStatusText) + "\r\n";
+
+std::string Line(char fill, int length)
+{
+    return std::string(size_t(length), fill);
+}
+
+// Position of text in the log buffer's own units, where a line break is one character.
+int PositionOf(const std::string& memoText, const std::string& needle)
+{
+    size_t at = memoText.find(needle);
+    if (at == std::string::npos)
+        return -1;
+    int breaks = 0;
+    for (size_t i = 0; i < at; i++)
+        breaks += memoText[i] == '\n';
+    return int(at) - breaks;
+}
+
+}  // namespace
+
+TEST(LogBuffer, BatchesMergeByKindAndTakeTheirColour)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->StartSpying();
+    ASSERT_TRUE(form->Started);
+    ASSERT_EQ(1, viewer.ShowAll());
+    ASSERT_EQ(Waiting, viewer.MemoText());
+
+    struct Case {
+        const char* name;
+        bool colors;
+        int batches;
+    } cases[] = {{"colours on: a kind change ends the batch", true, 3},
+                 {"colours off: kinds merge into one black batch", false, 1}};
+    for (const Case& c : cases) {
+        form->Clear();
+        form->Colors = c.colors;
+        ASSERT_TRUE(form->AddMessageLine("first message", false));
+        ASSERT_TRUE(form->AddMessageLine("second message", false));
+        ASSERT_TRUE(form->AddLine("data line", DataLine, false));
+        ASSERT_TRUE(form->AddErrorLine("an error"));
+        EXPECT_EQ(c.batches, viewer.ShowAll()) << c.name;
+        std::string text = viewer.MemoText();
+        EXPECT_EQ("first message\r\nsecond message\r\ndata line\r\nan error\r\n", text) << c.name;
+        struct Span {
+            const char* text;
+            COLORREF colour;
+        } spans[] = {{"first message", 0x800000}, {"second message", 0x800000}, {"data line", 0},
+                     {"an error", 0x000080}};
+        for (const Span& span : spans) {
+            COLORREF expected = c.colors ? span.colour : 0;
+            EXPECT_EQ(expected, viewer.ColorOf(PositionOf(text, span.text), int(strlen(span.text))))
+                << c.name << ": " << span.text;
+        }
+    }
+}
+
+TEST(LogBuffer, MergedBatchEndsAfterTheEntryThatPasses1024Characters)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->StartSpying();
+    viewer.ShowAll();
+    form->Clear();
+    // 50 characters and CR LF: 19 lines make 988, the 20th takes the batch past 1024
+    for (int i = 0; i < 30; i++)
+        ASSERT_TRUE(form->AddMessageLine(Line(char('A' + i % 26), 50).c_str(), false));
+    ASSERT_TRUE(form->ShowNextBatch());
+    EXPECT_EQ(20u * 52, viewer.MemoText().size());
+    ASSERT_TRUE(form->ShowNextBatch());
+    EXPECT_EQ(30u * 52, viewer.MemoText().size());
+    EXPECT_FALSE(form->ShowNextBatch());
+    EXPECT_EQ(nullptr, form->PendingHead);
+    EXPECT_EQ(0, form->BacklogUsed);
+}
+
+TEST(LogBuffer, TrimsWholeLinesToTheBufferSize)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    ASSERT_EQ(32768, form->BufferSize);
+    form->StartSpying();
+    viewer.ShowAll();
+    for (int i = 0; i < 700; i++) {
+        char line[80];
+        snprintf(line, sizeof line, "line %04d %s", i, Line('x', 50).c_str());
+        ASSERT_TRUE(form->AddMessageLine(line, false));
+        if (i % 50 == 49)
+            viewer.ShowAll();
+    }
+    viewer.ShowAll();
+    std::string text = viewer.MemoText();
+    EXPECT_LE(text.size(), 32768u);
+    EXPECT_GT(text.size(), 32768u - 62u);
+    EXPECT_EQ(0u, text.find("line ")) << "the buffer must start with a whole line: " << text.substr(0, 40);
+    EXPECT_NE(std::string::npos, text.find("line 0699 ")) << "the newest line must stay";
+    EXPECT_EQ(size_t(form->LogBufferLength()), text.size());
+
+    // a single batch larger than the limit empties the buffer and stands whole
+    std::string bytes(8000, 'b');
+    ASSERT_TRUE(form->AddHexDump(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()), 0));
+    viewer.ShowAll();
+    text = viewer.MemoText();
+    EXPECT_EQ(500u * 74, text.size());
+    EXPECT_EQ(0u, text.find("0000  62 62")) << text.substr(0, 80);
+}
+
+TEST(LogBuffer, SmallerSizeTrimsAtOnceLargerDoesNot)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->OnClick(Id::MMenuItemUnlimited);
+    EXPECT_EQ(-1, form->BufferSize);
+    EXPECT_TRUE(form->ItemChecked(Id::MMenuItemUnlimited));
+    EXPECT_TRUE(form->ItemChecked(Id::MenuItemUnlimited));
+    form->StartSpying();
+    for (int i = 0; i < 2000; i++)
+        ASSERT_TRUE(form->AddMessageLine(Line('u', 60).c_str(), false));
+    viewer.ShowAll();
+    int32_t full = form->LogBufferLength();
+    EXPECT_EQ(int32_t(Waiting.size()) + 2000 * 62, full);
+
+    struct Case {
+        UINT item;
+        int32_t size;
+        int32_t lengthAtMost;
+        int32_t lengthAtLeast;
+    } cases[] = {
+        {Id::MenuItem512KB, 524288, full, full},   // larger than the text: nothing goes
+        {Id::MMenuItem32KB, 32768, 32768, 32768 - 62},
+        {Id::MMenuItem128KB, 131072, 32768, 32768 - 62},   // larger: nothing comes back
+        {Id::MMenuItemUnlimited, -1, 32768, 32768 - 62},
+    };
+    for (const Case& c : cases) {
+        form->OnClick(c.item);
+        EXPECT_EQ(c.size, form->BufferSize) << c.item;
+        int32_t length = form->LogBufferLength();
+        EXPECT_LE(length, c.lengthAtMost) << c.item;
+        EXPECT_GE(length, c.lengthAtLeast) << c.item;
+    }
+    EXPECT_TRUE(form->ItemChecked(Id::MMenuItemUnlimited));
+    EXPECT_FALSE(form->ItemChecked(Id::MMenuItem32KB));
+}
+
+TEST(LogBuffer, PauseHoldsLinesAndResumeShowsThem)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->StartSpying();
+    viewer.ShowAll();
+    form->OnClick(Id::ButtonPause);
+    EXPECT_TRUE(form->Paused);
+    EXPECT_EQ("Paused", viewer.StatusText(1));
+    EXPECT_EQ("&Resume", viewer.WindowText(form->ButtonPause));
+    EXPECT_FALSE(viewer.ItemEnabled(Id::MenuItemPause));
+    EXPECT_TRUE(viewer.ItemEnabled(Id::MenuItemResume));
+    EXPECT_STREQ("Resume|Continue the addition of new lines to the Log Buffer", form->HintOf(Id::SpeedButtonPause));
+    EXPECT_STREQ("|Continue the addition of new lines to the Log Buffer", form->HintOf(Id::ButtonPause));
+
+    for (int i = 0; i < 40; i++)
+        ASSERT_TRUE(form->AddMessageLine(Line('p', 100).c_str(), false));
+    EXPECT_FALSE(form->ShowNextBatch());
+    EXPECT_EQ(Waiting, viewer.MemoText());
+    // the timer started before the pause stops at its next tick
+    for (int i = 0; i < 30; i++) {
+        ProcessMessages(form);
+        Sleep(10);
+    }
+    EXPECT_EQ(0u, form->DisplayTimer) << "no timer runs while paused";
+    EXPECT_EQ(Waiting, viewer.MemoText());
+
+    form->OnClick(Id::SpeedButtonPause);
+    EXPECT_FALSE(form->Paused);
+    EXPECT_EQ("Started", viewer.StatusText(1));
+    EXPECT_EQ("&Pause", viewer.WindowText(form->ButtonPause));
+    EXPECT_STREQ("Pause|Temporarily discontinue adding new lines to the Log Buffer", form->HintOf(Id::SpeedButtonPause));
+    // one batch at once (11 lines of 102 pass 1024), the timer for the rest
+    EXPECT_EQ(Waiting.size() + 11 * 102, viewer.MemoText().size());
+    EXPECT_NE(0u, form->DisplayTimer);
+
+    DWORD deadline = GetTickCount() + 10000;
+    while (form->PendingHead && GetTickCount() < deadline) {
+        ProcessMessages(form);
+        Sleep(10);
+    }
+    EXPECT_EQ(nullptr, form->PendingHead);
+    EXPECT_EQ(Waiting.size() + 40 * 102, viewer.MemoText().size());
+    ProcessMessages(form);
+    Sleep(300);
+    ProcessMessages(form);
+    EXPECT_EQ(0u, form->DisplayTimer) << "the timer stops once the backlog is empty";
+}
+
+TEST(LogBuffer, LogFileOnlyKeepsUnforcedLinesOut)
+{
+    const char* logName = "display-logonly.txt";
+    struct Case {
+        const char* name;
+        const char* logFile;
+    } cases[] = {{"without a log file", ""}, {"with a log file", logName}};
+    for (const Case& c : cases) {
+        DeleteFileA(logName);
+        ViewerHarness viewer;
+        TForm1* form = viewer.form;
+        SendMessageA(form->CheckBoxLogFileOnly, BM_SETCHECK, BST_CHECKED, 0);
+        SetWindowTextA(form->EditLogFile, c.logFile);
+        form->StartSpying();
+        viewer.AcceptThisProcess();
+        DWORD self = GetCurrentProcessId();
+        EXPECT_EQ(0, viewer.SendRecord(self, SocketRecord(0, 0, "process attached")));
+        EXPECT_EQ(0, viewer.SendRecord(self, SocketRecord(1, 40, "socket (40) created")));
+        EXPECT_EQ(0, viewer.SendRecord(self, DataRecord(4, 40, 3, "abc", "socket (40) received 3 bytes")));
+        EXPECT_EQ(0, viewer.SendRecord(self, DataRecord(4, 41, 2, "\x01\x02", "socket (41) received 2 bytes")));
+        EXPECT_EQ(0, viewer.SendRecord(self, TextRecord("plain message")));
+        EXPECT_EQ(0, viewer.SendRecord(self, SocketRecord(5, 0, "process detached")));
+        viewer.ShowAll();
+        EXPECT_EQ(Waiting + "process attached\r\nprocess detached\r\n" + Waiting, viewer.MemoText()) << c.name;
+        EXPECT_EQ(1, form->SocketsCreated) << c.name;
+        form->OnClick(Id::ButtonStop);
+        EXPECT_EQ(Waiting + "process attached\r\nprocess detached\r\n" + Waiting + StoppedByUserText + "\r\n",
+                  viewer.MemoText())
+            << c.name;
+        if (*c.logFile) {
+            EXPECT_EQ(Waiting + "process attached\r\nsocket (40) created\r\n"
+                                "socket (40) received 3 bytes (Incomplete last line)\r\nabc\r\n"
+                                "socket (41) received 2 bytes\r\n"
+                                "0000  01 02" + std::string(45, ' ') + ".." + std::string(14, ' ') + "\r\n"
+                                "plain message\r\nprocess detached\r\n" + Waiting + StoppedByUserText + "\r\n",
+                      ReadFileBytes(logName));
+        }
+    }
+    DeleteFileA(logName);
+}
+
+TEST(LogBuffer, FullBacklogShowsBatchesBeforeTakingTheNextLine)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->OnClick(Id::MMenuItemBacklogSize1MB);
+    EXPECT_EQ(1048576, form->BacklogSize);
+    EXPECT_TRUE(form->ItemChecked(Id::MMenuItemBacklogSize1MB));
+    form->StartSpying();
+    viewer.ShowAll();
+    // 1.5 MB of lines through a 1 MB heap without a timer tick: the heap fills and batches are
+    // shown to make room
+    std::string line = Line('f', 1000);
+    int processHeapEntries = 0;
+    for (int i = 0; i < 1500; i++) {
+        ASSERT_TRUE(form->AddMessageLine(line.c_str(), false));
+        processHeapEntries += form->PendingTail->Heap != form->BacklogHeap;
+        ASSERT_LE(form->BacklogUsed, 1048576);
+    }
+    EXPECT_EQ(0, processHeapEntries) << "while not paused, room is made in the backlog heap";
+    EXPECT_GT(form->LogBufferLength(), 30000) << "lines were shown to make room";
+    viewer.ShowAll();
+    EXPECT_EQ(0, form->BacklogUsed);
+
+    // while paused nothing can be shown: the process heap takes the overflow
+    form->Pause();
+    for (int i = 0; i < 1500; i++)
+        ASSERT_TRUE(form->AddMessageLine(line.c_str(), false));
+    EXPECT_NE(form->PendingTail->Heap, form->BacklogHeap);
+    EXPECT_GT(form->BacklogUsed, 1048576 / 2);
+    form->OnClick(Id::MMenuItemClear);
+    EXPECT_EQ(nullptr, form->PendingHead);
+    EXPECT_EQ(0, form->BacklogUsed);
+    EXPECT_EQ(0, form->LogBufferLength());
+}
