@@ -4,6 +4,7 @@
 #include "LayerProviderId.h"
 #include <gtest/gtest.h>
 #include <rpc.h>
+#include <sporder.h>
 #include <cstdio>
 #include <string>
 
@@ -76,6 +77,16 @@ GUID InstallLayerAbove(DWORD ourLayerId)
         chains.push_back(chain);
     }
     EXPECT_EQ(WSCInstallProvider(&otherChains, path, chains.data(), chains.size(), &error), 0) << error;
+
+    // Like any layer's installer, it puts its chains first.
+    catalog = CatalogSnapshot::Read();
+    std::vector<DWORD> order;
+    for (const auto* chain : catalog.WithGuid(otherChains))
+        order.push_back(chain->dwCatalogEntryId);
+    for (const auto& entry : catalog.entries)
+        if (memcmp(&entry.ProviderId, &otherChains, sizeof otherChains) != 0)
+            order.push_back(entry.dwCatalogEntryId);
+    EXPECT_EQ(WSCWriteProviderOrder(order.data(), order.size()), 0);
     return otherLayer;
 }
 
@@ -225,14 +236,9 @@ TEST_F(InstallerTest, LayerStackedAboveIsRepairedOnRemoval)
         EXPECT_EQ(base->ProtocolChain.ChainLen, BASE_PROTOCOL) << DescribeEntry(entry);
     }
     EXPECT_EQ(chains, static_cast<int>(BaseIds().size()));
-    // The other layer's chains keep their place in the order: still in front of the bases.
-    for (DWORD base : BaseIds()) {
-        for (const auto& entry : after.entries) {
-            if (entry.ProtocolChain.ChainLen >= 2 && entry.ProtocolChain.ChainEntries[0] == newOtherId) {
-                EXPECT_LT(after.IndexOf(entry.dwCatalogEntryId), after.IndexOf(base));
-            }
-        }
-    }
+    // The other layer's chains keep their place in the order: first.
+    for (int i = 0; i < chains; i++)
+        EXPECT_EQ(after.entries[i].ProtocolChain.ChainEntries[0], newOtherId) << i;
 
     // Take the other layer out again so the catalog is as the test found it.
     int error = 0;
