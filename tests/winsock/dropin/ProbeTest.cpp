@@ -350,3 +350,45 @@ TEST_F(ProbeRouting, UpcallsBehaveAsOnWindows)
 }
 
 } // namespace
+
+namespace {
+
+// The base provider's sockets are real handles it registers as IFS handles.
+TEST_F(ProbeRouting, IfsHandlesAreRoutedUntilClosed)
+{
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(listener, INVALID_SOCKET) << WSAGetLastError();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    SOCKET accepted = accept(listener, nullptr, nullptr);
+    ASSERT_NE(accepted, INVALID_SOCKET) << WSAGetLastError();
+    EXPECT_EQ(send(client, "ping", 4, 0), 4);
+    char buffer[8] = {};
+    EXPECT_EQ(recv(accepted, buffer, sizeof buffer, 0), 4) << "the accepted socket is routed";
+
+    int type = 0;
+    int typeLength = sizeof type;
+    EXPECT_EQ(closesocket(accepted), 0);
+    WSASetLastError(0xdeadbeef);
+    EXPECT_EQ(getsockopt(accepted, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &typeLength),
+              SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+
+    // The last WSACleanup forgets the sockets still open, as the providers close them.
+    WSACleanup();
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    WSASetLastError(0xdeadbeef);
+    EXPECT_EQ(getsockopt(client, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &typeLength),
+              SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
+} // namespace
