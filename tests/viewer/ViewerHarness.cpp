@@ -13,9 +13,11 @@ void DeleteSettings()
     RegDeleteKeyA(HKEY_CURRENT_USER, TestSettingsKey);
 }
 
-ViewerHarness::ViewerHarness()
+ViewerHarness::ViewerHarness(const std::function<void()>& prepare)
 {
     DeleteSettings();
+    if (prepare)
+        prepare();
     form = TForm1::Create(GetModuleHandleA(nullptr));
     ShowWindow(form->Handle, SW_SHOW);
     UpdateWindow(form->Handle);

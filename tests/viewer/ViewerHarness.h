@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ void DeleteSettings();
 
 class ViewerHarness {
 public:
-    ViewerHarness();
+    // prepare runs after the settings key was removed and before the window reads it
+    explicit ViewerHarness(const std::function<void()>& prepare = nullptr);
     ~ViewerHarness();
 
     TForm1* form;
