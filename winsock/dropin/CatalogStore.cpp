@@ -187,14 +187,3 @@ int ChangeCatalog(const std::function<int(Catalog&)>& change)
     RegCloseKey(key);
     return error;
 }
-
-int ResetCatalog()
-{
-    CatalogLock lock;
-    HKEY key = OpenCatalogKey();
-    if (!key)
-        return WSASYSCALLFAILURE;
-    LONG status = RegDeleteValueW(key, catalogValueName);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? 0 : WSASYSCALLFAILURE;
-}

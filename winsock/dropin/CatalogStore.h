@@ -1,6 +1,7 @@
 // The protocol catalog as it is kept in the registry of the Wine prefix: one binary value that
 // every process of the prefix reads, changed only under a named mutex so that no update is lost.
 #pragma once
+#include "CatalogLocation.h"
 #include "WinsockHeaders.h"
 #include <functional>
 #include <vector>
@@ -24,12 +25,5 @@ int ReadCatalog(Catalog& catalog);
 // returns 0. Returns change's result or a Winsock error of ReadCatalog.
 int ChangeCatalog(const std::function<int(Catalog&)>& change);
 
-// Removes the stored catalog so that the next use seeds it afresh.
-int ResetCatalog();
-
 // Names what is wrong with a damaged stored value, or returns null when it is sound.
 const char* CatalogDamage(const BYTE* value, DWORD length);
-
-// Registry location, shared with tests that damage the value on purpose.
-inline constexpr const WCHAR* catalogKeyName = L"Software\\WS2Layer";
-inline constexpr const WCHAR* catalogValueName = L"Protocol_Catalog";

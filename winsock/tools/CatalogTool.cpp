@@ -8,6 +8,7 @@
 #include "EntryLine.h"
 #include "LayerInstallation.h"
 #include "WinsockLayerIds.h"
+#include "dropin/CatalogLocation.h"
 
 #include <cstdio>
 #include <cstring>
@@ -82,9 +83,9 @@ std::string RemoveTestLayer(char**)
 std::string Reset(char**)
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\WS2Layer", 0, KEY_SET_VALUE, &key) != 0)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, KEY_SET_VALUE, &key) != 0)
         return "";
-    LONG status = RegDeleteValueW(key, L"Protocol_Catalog");
+    LONG status = RegDeleteValueW(key, catalogValueName);
     RegCloseKey(key);
     return status == 0 || status == ERROR_FILE_NOT_FOUND ? "" : "the stored catalog could not be removed";
 }

@@ -6,12 +6,12 @@ std::vector<BYTE> ReadStoredCatalog(bool* present)
     std::vector<BYTE> value;
     if (present)
         *present = false;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, storedCatalogKey, 0, KEY_QUERY_VALUE, &key) != 0)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, KEY_QUERY_VALUE, &key) != 0)
         return value;
     DWORD length = 0;
-    if (RegQueryValueExW(key, storedCatalogValue, nullptr, nullptr, nullptr, &length) == 0) {
+    if (RegQueryValueExW(key, catalogValueName, nullptr, nullptr, nullptr, &length) == 0) {
         value.resize(length);
-        RegQueryValueExW(key, storedCatalogValue, nullptr, nullptr, value.data(), &length);
+        RegQueryValueExW(key, catalogValueName, nullptr, nullptr, value.data(), &length);
         if (present)
             *present = true;
     }
@@ -22,10 +22,10 @@ std::vector<BYTE> ReadStoredCatalog(bool* present)
 void WriteStoredCatalog(const std::vector<BYTE>& value, DWORD type)
 {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, storedCatalogKey, 0, nullptr, 0, KEY_SET_VALUE,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, nullptr, 0, KEY_SET_VALUE,
                               nullptr, &key, nullptr),
               0);
-    EXPECT_EQ(RegSetValueExW(key, storedCatalogValue, 0, type, value.data(),
+    EXPECT_EQ(RegSetValueExW(key, catalogValueName, 0, type, value.data(),
                              static_cast<DWORD>(value.size())),
               0);
     RegCloseKey(key);
@@ -34,8 +34,8 @@ void WriteStoredCatalog(const std::vector<BYTE>& value, DWORD type)
 void DeleteStoredCatalog()
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, storedCatalogKey, 0, KEY_SET_VALUE, &key) == 0) {
-        RegDeleteValueW(key, storedCatalogValue);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, KEY_SET_VALUE, &key) == 0) {
+        RegDeleteValueW(key, catalogValueName);
         RegCloseKey(key);
     }
 }

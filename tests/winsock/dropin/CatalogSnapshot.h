@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-inline constexpr const wchar_t* storedCatalogKey = L"Software\\WS2Layer";
-inline constexpr const wchar_t* storedCatalogValue = L"Protocol_Catalog";
+#include "dropin/CatalogLocation.h"
 
 // The raw stored value (empty when there is none), and writing one back.
 std::vector<BYTE> ReadStoredCatalog(bool* present = nullptr);
