@@ -18,6 +18,15 @@ int FromEntry(int value, int entryValue)
     return value == FROM_PROTOCOL_INFO || value == 0 ? entryValue : value;
 }
 
+// A layer above may pass its chain's entry instead of ours; ours is the chain's last link.
+DWORD OwnCatalogId(const WSAPROTOCOL_INFOW* info)
+{
+    const WSAPROTOCOLCHAIN& chain = info->ProtocolChain;
+    if (chain.ChainLen > BASE_PROTOCOL && chain.ChainLen <= MAX_PROTOCOL_CHAIN)
+        return chain.ChainEntries[chain.ChainLen - 1];
+    return info->dwCatalogEntryId;
+}
+
 } // namespace
 
 SOCKET WSPAPI BaseSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpProtocolInfo,
@@ -38,7 +47,7 @@ SOCKET WSPAPI BaseSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpP
     }
     if (realSocket == INVALID_SOCKET)
         return FailWithRealError(lpErrno);
-    return RegisterRealSocket(lpProtocolInfo->dwCatalogEntryId, realSocket, lpErrno);
+    return RegisterRealSocket(OwnCatalogId(lpProtocolInfo), realSocket, lpErrno);
 }
 
 SOCKET WSPAPI BaseAccept(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC lpfnCondition,

@@ -151,6 +151,19 @@ TEST_F(BaseProviderTest, SocketTakesUnspecifiedValuesFromItsEntry)
     ASSERT_EQ(upcallLog.registered.size(), 1u);
     EXPECT_EQ(upcallLog.registered[0].catalogId, udp6.dwCatalogEntryId);
     Close(s);
+
+    // A layer above that hands down its chain's entry still gets the socket registered under
+    // the base entry at the chain's end.
+    WSAPROTOCOL_INFOW chain = tcp6;
+    chain.dwCatalogEntryId = 2002;
+    chain.ProtocolChain.ChainLen = 2;
+    chain.ProtocolChain.ChainEntries[0] = 2001;
+    chain.ProtocolChain.ChainEntries[1] = tcp6.dwCatalogEntryId;
+    s = table.lpWSPSocket(AF_INET6, SOCK_STREAM, IPPROTO_TCP, &chain, 0, 0, &error);
+    ASSERT_NE(s, INVALID_SOCKET) << "error " << error;
+    ASSERT_EQ(upcallLog.registered.size(), 2u);
+    EXPECT_EQ(upcallLog.registered[1].catalogId, tcp6.dwCatalogEntryId);
+    Close(s);
 }
 
 TEST_F(BaseProviderTest, DuplicatedSocketIsMadeAgainThroughTheEntry)
