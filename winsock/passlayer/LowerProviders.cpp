@@ -68,6 +68,7 @@ int StartBelow(WORD version, const WSAPROTOCOL_INFOW* chain, WSPUPCALLTABLE upca
     if (!below)
         return WSAEPROVIDERFAILEDINIT;
 
+    lower->chain = *chain;
     lower->chainId = chain->dwCatalogEntryId;
     lower->module = LoadProviderOf(lower->below);
     auto startup = lower->module ? reinterpret_cast<LPWSPSTARTUP>(reinterpret_cast<void*>(
@@ -154,5 +155,6 @@ WSAPROTOCOL_INFOW LowerInfoFor(const LowerProvider* lower, const WSAPROTOCOL_INF
     WSAPROTOCOL_INFOW info = lower->below;
     info.dwServiceFlags3 = given->dwServiceFlags3;
     info.dwServiceFlags4 = given->dwServiceFlags4;
+    info.dwProviderReserved = given->dwProviderReserved;
     return info;
 }

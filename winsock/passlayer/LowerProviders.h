@@ -5,8 +5,9 @@
 #include <ws2spi.h>
 
 struct LowerProvider {
-    DWORD chainId;       // the chain entry the layer was started for
-    DWORD layerId;       // the layer's own hidden entry, under which it registers handles
+    WSAPROTOCOL_INFOW chain; // the chain entry the layer was started for
+    DWORD chainId;           // its catalog id
+    DWORD layerId;           // the layer's own hidden entry, under which it registers handles
     WSAPROTOCOL_INFOW below; // the next entry of the chain
     HMODULE module;
     WSPPROC_TABLE table;

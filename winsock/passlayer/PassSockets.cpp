@@ -58,12 +58,18 @@ int WSPAPI PassDuplicateSocket(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOW 
     LowerProvider* lower = LowerForSocket(s, lpErrno);
     if (!lower)
         return SOCKET_ERROR;
-    int result = lower->table.lpWSPDuplicateSocket(s, dwProcessId, lpProtocolInfo, lpErrno);
-    if (result == 0 && lpProtocolInfo->dwCatalogEntryId == lower->below.dwCatalogEntryId) {
-        // The other process makes the copy through this chain, so it passes the layer too.
-        lpProtocolInfo->dwCatalogEntryId = lower->chainId;
-    }
-    return result;
+    WSAPROTOCOL_INFOW below;
+    int result = lower->table.lpWSPDuplicateSocket(s, dwProcessId, &below, lpErrno);
+    if (result != 0)
+        return result;
+    // The other process makes the copy through this chain, so it passes the layer too; the
+    // provider below finds its handle again by its private part of the information.
+    WSAPROTOCOL_INFOW duplicate = lower->chain;
+    duplicate.dwServiceFlags3 = below.dwServiceFlags3;
+    duplicate.dwServiceFlags4 = below.dwServiceFlags4;
+    duplicate.dwProviderReserved = below.dwProviderReserved;
+    *lpProtocolInfo = duplicate;
+    return 0;
 }
 
 int WSPAPI PassBind(SOCKET s, const sockaddr* name, int namelen, LPINT lpErrno)

@@ -91,6 +91,19 @@ std::string Receive(SOCKET s, size_t length)
     return text;
 }
 
+// The entry a socket of this family and type is made for: the first visible one.
+WSAPROTOCOL_INFOW FirstEntry(int family, int type)
+{
+    WSAPROTOCOL_INFOW infos[64];
+    DWORD length = sizeof infos;
+    int count = WSAEnumProtocolsW(nullptr, infos, &length);
+    for (int i = 0; i < count; ++i)
+        if (infos[i].iAddressFamily == family && infos[i].iSocketType == type)
+            return infos[i];
+    ADD_FAILURE() << "no entry for family " << family << " type " << type;
+    return WSAPROTOCOL_INFOW{};
+}
+
 void CALLBACK NoteCompletion(DWORD error, DWORD bytes, LPWSAOVERLAPPED overlapped, DWORD)
 {
     // hEvent is free for the caller's use with a completion routine: it carries the thread.
@@ -104,16 +117,8 @@ void CALLBACK NoteCompletion(DWORD error, DWORD bytes, LPWSAOVERLAPPED overlappe
 
 TEST_F(LayeredRun, CatalogAndLoadedProvidersMatchTheInstallation)
 {
-    WSAPROTOCOL_INFOW infos[64];
-    DWORD length = sizeof infos;
-    int count = WSAEnumProtocolsW(nullptr, infos, &length);
-    ASSERT_GT(count, 0) << WSAGetLastError();
-    int tcp = -1;
-    for (int i = 0; i < count && tcp < 0; ++i)
-        if (infos[i].iAddressFamily == AF_INET && infos[i].iSocketType == SOCK_STREAM)
-            tcp = i;
-    ASSERT_GE(tcp, 0);
-    EXPECT_EQ(infos[tcp].ProtocolChain.ChainLen, PassLayerExpected() ? 2 : BASE_PROTOCOL);
+    WSAPROTOCOL_INFOW tcp = FirstEntry(AF_INET, SOCK_STREAM);
+    EXPECT_EQ(tcp.ProtocolChain.ChainLen, PassLayerExpected() ? 2 : BASE_PROTOCOL);
 
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     ASSERT_NE(s, INVALID_SOCKET) << WSAGetLastError();
@@ -320,6 +325,10 @@ TEST_F(LayeredRun, DuplicatedSocketSharesTheConnection)
     WSAPROTOCOL_INFOW info;
     memset(&info, 0xde, sizeof info);
     ASSERT_EQ(WSADuplicateSocketW(client, GetCurrentProcessId(), &info), 0) << WSAGetLastError();
+    // The copy is made through the same catalog entry: the chain when the layer is installed.
+    WSAPROTOCOL_INFOW first = FirstEntry(AF_INET, SOCK_STREAM);
+    EXPECT_EQ(info.dwCatalogEntryId, first.dwCatalogEntryId);
+    EXPECT_EQ(info.ProtocolChain.ChainLen, first.ProtocolChain.ChainLen);
     SOCKET copy = WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, &info, 0,
                              WSA_FLAG_OVERLAPPED);
     ASSERT_NE(copy, INVALID_SOCKET) << WSAGetLastError();
