@@ -338,3 +338,40 @@ TEST_F(LayeredRun, DuplicatedSocketSharesTheConnection)
     closesocket(copy);
     closesocket(server);
 }
+
+TEST_F(LayeredRun, SocketDuplicatedIntoAnotherProcessSendsThere)
+{
+    SOCKET client, server;
+    Pair(AF_INET, &client, &server);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE childInput, toChild;
+    ASSERT_TRUE(CreatePipe(&childInput, &toChild, &inherit, 0));
+    SetHandleInformation(toChild, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = childInput;
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION child{};
+    wchar_t commandLine[] = L"duplicate_child.exe";
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &child)) << GetLastError();
+    CloseHandle(childInput);
+
+    WSAPROTOCOL_INFOW info;
+    ASSERT_EQ(WSADuplicateSocketW(client, child.dwProcessId, &info), 0) << WSAGetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(toChild, &info, sizeof info, &written, nullptr));
+    CloseHandle(toChild);
+    closesocket(client);
+
+    EXPECT_EQ(Receive(server, 5), "child");
+    ASSERT_EQ(WaitForSingleObject(child.hProcess, 10000), WAIT_OBJECT_0);
+    DWORD exitCode = 0xdeadbeef;
+    GetExitCodeProcess(child.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    closesocket(server);
+}
