@@ -68,8 +68,12 @@ void TForm1::UpdateEditCommands()
         EnableItem(MenuItemUndo, SendMessageA(focused, EM_CANUNDO, 0, 0) != 0);
     } else {
         EnableItem(MenuItemUndo, false);
-        if (focused == Memo1)
-            state = {true, true, MemoSelectionLength(Memo1), MemoTextLength(Memo1)};
+        if (focused == Memo1) {
+            // selecting all takes in the final paragraph mark, one past the text
+            DWORD textLength = MemoTextLength(Memo1);
+            DWORD selectionLength = MemoSelectionLength(Memo1);
+            state = {true, true, selectionLength < textLength ? selectionLength : textLength, textLength};
+        }
     }
     bool canCut = state.eligible && !state.readOnly && state.selectionLength > 0;
     bool canCopy = state.eligible && state.selectionLength > 0;

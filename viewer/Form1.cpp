@@ -145,7 +145,7 @@ TForm1* TForm1::Create(HINSTANCE instance)
 
     TForm1* form = new TForm1;
     form->Handle = CreateWindowExA(WS_EX_CONTROLPARENT, MainWindowClassName, MainWindowCaption,
-                                   WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
+                                   WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                    DesignedWidth, DesignedHeight, nullptr, nullptr, instance, nullptr);
     if (!form->Handle) {
         delete form;
@@ -233,6 +233,7 @@ void TForm1::CreateControls(HINSTANCE instance)
     format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET | CFM_COLOR;
     format.yHeight = 13 * 15;   // 13 pixels at 96 dpi, in twips
     format.bCharSet = ANSI_CHARSET;
+    format.bPitchAndFamily = FIXED_PITCH | FF_MODERN;   // a fixed font stands in where Courier New is missing
     format.crTextColor = 0;
     lstrcpyA(format.szFaceName, "Courier New");
     SendMessageA(Memo1, EM_SETCHARFORMAT, SCF_ALL, LPARAM(&format));
@@ -269,9 +270,13 @@ void TForm1::LayOut()
     RECT client;
     GetClientRect(Handle, &client);
     SendMessageA(StatusBar1, WM_SIZE, 0, 0);
+    // the status bar takes the height its font needs
+    RECT status;
+    GetWindowRect(StatusBar1, &status);
+    int statusHeight = status.bottom > status.top ? int(status.bottom - status.top) : StatusBarHeight;
     int top = ToolPanelHeight + ControlPanelHeight;
     int width = client.right - 2 * MarginWidth;
-    int height = client.bottom - top - StatusBarHeight - MarginWidth;
+    int height = client.bottom - top - statusHeight - MarginWidth;
     SetWindowPos(Memo1, nullptr, MarginWidth, top, width > 0 ? width : 0, height > 0 ? height : 0,
                  SWP_NOZORDER);
     RECT gauge;
@@ -438,6 +443,11 @@ LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SIZE:
         LayOut();
         return 0;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        // labels, group boxes and the read-only log file box stand on the window's face
+        SetBkColor(HDC(wParam), GetSysColor(COLOR_BTNFACE));
+        return LRESULT(GetSysColorBrush(COLOR_BTNFACE));
     case WM_DRAWITEM:
         DrawSpeedButton(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;

@@ -171,6 +171,13 @@ TEST(Settings, ChoicesMadeInTheMenusAreSaved)
     EXPECT_TRUE(form->ItemChecked(Id::MMenuItemBacklogSize10MB));
     EXPECT_EQ(10485760, form->BacklogSize);
     EXPECT_FALSE(form->ItemChecked(Id::MMenuItemColors)) << "both Colors items follow either one";
+    EXPECT_TRUE(form->ItemChecked(Id::MenuItem125ms)) << "the context menu's interval follows the main menu";
+    // the context menu's interval items act as the main menu's do
+    form->OnClick(Id::MenuItem70ms);
+    EXPECT_EQ(70, form->UpdateInterval);
+    EXPECT_TRUE(form->ItemChecked(Id::MMenuItem70ms));
+    EXPECT_FALSE(form->ItemChecked(Id::MenuItem125ms));
+    form->OnClick(Id::MenuItem125ms);
     SetWindowTextA(form->EditLogFile, "trace.txt");
     CloseWindow(viewer);
     std::map<std::string, StoredValue> saved = ReadAll();
