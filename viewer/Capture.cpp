@@ -100,7 +100,9 @@ LRESULT TForm1::HandleRecord(const uint8_t* record, uint32_t size)
         bool tracking = Detail == 2 && !HexOnly;
         switch (kind) {
         case RecordProcessAttached:
-            ok = AddMessageLine(text ? text : "", true);
+            // the provider always names the process; without a text there is nothing to show
+            if (text)
+                ok = AddMessageLine(text, true);
             break;
         case RecordSocketCreated:
             if (text)
@@ -136,7 +138,8 @@ LRESULT TForm1::HandleRecord(const uint8_t* record, uint32_t size)
             break;
         }
         case RecordProcessDetached:
-            ok = AddMessageLine(text ? text : "", true);
+            if (text)
+                ok = AddMessageLine(text, true);
             if (ok) {
                 ok = AddStatusLine(WaitingStatusText);
                 WaitingForProcess = true;

@@ -95,4 +95,5 @@ void TForm1::Browse()
     dialog.Flags = OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_EXPLORER;
     if (GetSaveFileNameA(&dialog))
         SetWindowTextA(EditLogFile, name);
+    SetFocus(EditLogFile);   // back where the user was, whichever way the dialog ended
 }

@@ -63,8 +63,8 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM context)
 }
 
 // Runs action, which opens a modal dialog on this thread; a helper thread reads the dialog and
-// closes it. Gives up after ten seconds.
-DialogSeen ReadModalDialog(const std::function<void()>& action)
+// answers it with the button given. Gives up after ten seconds.
+DialogSeen ReadModalDialog(const std::function<void()>& action, int answer = IDOK)
 {
     DialogSeen seen;
     DWORD uiThread = GetCurrentThreadId();
@@ -82,7 +82,7 @@ DialogSeen ReadModalDialog(const std::function<void()>& action)
             GetClientRect(search.found, &seen.client);
             EnumChildWindows(search.found, CollectText, LPARAM(&seen));
             seen.found = true;
-            PostMessageA(search.found, WM_COMMAND, IDOK, 0);
+            PostMessageA(search.found, WM_COMMAND, WPARAM(answer), 0);
             return;
         }
     });
@@ -391,6 +391,47 @@ TEST(MainWindow, AboutBox)
     for (const char* text : {"Kestrix", "Version 2.10", "Close", MakerName, MakerHomePage})
         EXPECT_TRUE(Contains(about.texts, text)) << text;
     EXPECT_TRUE(IsWindowEnabled(viewer.form->Handle)) << "the window is usable again once the box closed";
+}
+
+TEST(MainWindow, StartFailuresCloseQueryAndBrowse)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    SetWindowTextA(form->EditLogFile, "no-such-folder\\capture.txt");
+    DialogSeen failure = ReadModalDialog([&] { form->OnClick(Id::ButtonStart); });
+    ASSERT_TRUE(failure.found);
+    EXPECT_EQ("Kestrix", failure.title);
+    EXPECT_TRUE(Contains(failure.texts, "could not create log file"));
+    EXPECT_FALSE(form->Started);
+
+    SetWindowTextA(form->EditLogFile, "closing.txt");
+    form->OnClick(Id::ButtonStart);
+    ASSERT_TRUE(form->Started);
+    DialogSeen refused = ReadModalDialog([&] { SendMessageA(form->Handle, WM_CLOSE, 0, 0); }, IDNO);
+    ASSERT_TRUE(refused.found);
+    EXPECT_TRUE(Contains(refused.texts, "Do you want to stop processing and exit?"));
+    EXPECT_TRUE(IsWindow(form->Handle)) << "No keeps the window";
+    EXPECT_TRUE(form->Started);
+    DialogSeen accepted = ReadModalDialog([&] { SendMessageA(form->Handle, WM_CLOSE, 0, 0); }, IDYES);
+    ASSERT_TRUE(accepted.found);
+    EXPECT_FALSE(IsWindow(form->Handle)) << "Yes closes the window";
+    EXPECT_FALSE(form->Started);
+    EXPECT_EQ(std::string(WaitingStatusText) + "\r\n" + StoppedByUserText + "\r\n", ReadFileBytes("closing.txt"));
+    DeleteFileA("closing.txt");
+}
+
+TEST(MainWindow, BrowseOffersTheLogFileName)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    SetWindowTextA(form->EditLogFile, "browsed.htm");
+    DialogSeen browse = ReadModalDialog([&] { form->OnClick(Id::ButtonBrowse); });
+    ASSERT_TRUE(browse.found);
+    EXPECT_EQ("Browse", browse.title);
+    std::string chosen = viewer.WindowText(form->EditLogFile);
+    ASSERT_GE(chosen.size(), 11u);
+    EXPECT_EQ("browsed.htm", chosen.substr(chosen.size() - 11)) << chosen;
+    EXPECT_EQ(form->EditLogFile, GetFocus());
 }
 
 TEST(MainWindow, Screenshot)
