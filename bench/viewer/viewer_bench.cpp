@@ -81,8 +81,8 @@ Figures Feed(TForm1* form, const std::string* records, size_t kinds, int count)
 
 int main(int argc, char** argv)
 {
-    int lines = argc > 1 ? atoi(argv[1]) : 20000;
-    int records = argc > 2 ? atoi(argv[2]) : 2000;
+    int lines = argc > 1 ? atoi(argv[1]) : 5000;
+    int records = argc > 2 ? atoi(argv[2]) : 100;
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quenmoor\\Kestrix");
     TForm1* form = TForm1::Create(GetModuleHandleA(nullptr));
     ShowWindow(form->Handle, SW_SHOW);
