@@ -1,11 +1,19 @@
 #include "Application.h"
 
+#include <windowsx.h>
+
 namespace {
 
-// The hint of the window under the mouse: a control of the main window, or none.
-const char* HintUnderMouse(TForm1* form, HWND window)
+// The hint of the window under the mouse: a control of the main window, or none. A disabled
+// control gets no mouse messages; its parent finds it by the position.
+const char* HintUnderMouse(TForm1* form, const MSG& message)
 {
-    if (GetParent(window) != form->Handle)
+    HWND window = message.hwnd;
+    if (window == form->Handle) {
+        POINT at = {GET_X_LPARAM(message.lParam), GET_Y_LPARAM(message.lParam)};
+        window = ChildWindowFromPointEx(form->Handle, at, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    }
+    if (!window || GetParent(window) != form->Handle)
         return "";
     return form->HintOf(UINT(GetDlgCtrlID(window)));
 }
@@ -18,7 +26,7 @@ bool DispatchApplicationMessage(TForm1* form, MSG& message)
         return false;
     if (form && form->Handle && IsWindow(form->Handle)) {
         if (message.message == WM_MOUSEMOVE)
-            form->HintChanged(HintUnderMouse(form, message.hwnd));
+            form->HintChanged(HintUnderMouse(form, message));
         HWND top = GetAncestor(message.hwnd, GA_ROOT);
         if (top == form->Handle) {
             if (TranslateAcceleratorA(form->Handle, form->Shortcuts, &message))

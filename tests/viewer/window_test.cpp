@@ -280,6 +280,13 @@ TEST(MainWindow, HintsGoToTheStatusBar)
              DispatchApplicationMessage(form, message);
          },
          "Wait for a process to spy"},
+        {"mouse over the disabled Pause button, found by its parent",
+         [&] {
+             RECT pause = ChildRect(form->Handle, form->ButtonPause);
+             MSG message = {form->Handle, WM_MOUSEMOVE, 0, MAKELPARAM(pause.left + 3, pause.top + 3), 0, {}};
+             DispatchApplicationMessage(form, message);
+         },
+         "Temporarily discontinue adding new lines to the Log Buffer"},
         {"mouse over the log buffer, which has no hint",
          [&] {
              MSG message = {form->Memo1, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3), 0, {}};
