@@ -3,6 +3,8 @@
 
 #include "HtmlLog.h"
 
+#include <cstring>
+
 namespace {
 
 const DWORD Self = GetCurrentProcessId();
@@ -126,5 +128,80 @@ TEST(LogFile, MegabyteDumpsAndOddBytesKeepTheFileWhole)
     size_t lastRow = head.size() + dumpLength - 75;
     EXPECT_EQ("FFFF0  ", file.substr(lastRow, 7));
     EXPECT_EQ(longLine + "\r\nstopped by user\r\n", file.substr(head.size() + dumpLength));
+    DeleteFileA(name);
+}
+
+namespace {
+
+// Every '<', '>' and '&' after the header belongs to the markup the writer makes itself.
+std::string FirstStrayMarkup(const std::string& html, size_t from)
+{
+    static const char* const tags[] = {"<span class=\"tsstart\">", "<span class=\"tsmsg\">", "<span class=\"tsdata\">",
+                                       "<span class=\"tserror\">", "</span>", "<br />", "</body>", "</html>"};
+    static const char* const entities[] = {"&lt;", "&gt;", "&amp;", "&nbsp;"};
+    for (size_t i = from; i < html.size();) {
+        size_t matched = 0;
+        if (html[i] == '<') {
+            for (const char* tag : tags)
+                if (html.compare(i, strlen(tag), tag) == 0)
+                    matched = strlen(tag);
+        } else if (html[i] == '&') {
+            for (const char* entity : entities)
+                if (html.compare(i, strlen(entity), entity) == 0)
+                    matched = strlen(entity);
+        } else if (html[i] == '>') {
+            matched = 0;
+        } else {
+            matched = 1;
+        }
+        if (matched == 0)
+            return html.substr(i, 40);
+        i += matched;
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(LogFile, RecordsOfArbitraryBytesKeepTheHtmlWellFormed)
+{
+    const char* name = "arbitrary.htm";
+    DeleteFileA(name);
+    {
+        ViewerHarness viewer;
+        TForm1* form = viewer.form;
+        SetWindowTextA(form->EditLogFile, name);
+        form->StartSpying();
+        viewer.AcceptThisProcess();
+        uint32_t seed = 12345;
+        auto next = [&seed] {
+            seed = seed * 1103515245u + 12345u;
+            return seed >> 8;
+        };
+        for (int i = 0; i < 300; i++) {
+            std::string bytes(next() % 700, '\0');
+            for (char& byte : bytes)
+                byte = char(next() % 4 ? next() % 256 : " <>&\r\n\t"[next() % 7]);
+            switch (next() % 4) {
+            case 0: viewer.SendRecord(Self, TextRecord(bytes)); break;
+            case 1: viewer.SendRecord(Self, SocketRecord(1, next() % 5, bytes)); break;
+            case 2: viewer.SendRecord(Self, DataRecord(4, next() % 5, DWORD(bytes.size()), bytes, "data")); break;
+            default: viewer.SendRecord(Self, bytes); break;   // not even a well-formed record
+            }
+            viewer.AcceptThisProcess();   // a stray "process detached" must not end the run
+            if (i % 50 == 0)
+                viewer.ShowAll();
+        }
+        viewer.ShowAll();
+        EXPECT_TRUE(form->Started);
+        form->OnClick(Id::ButtonStop);
+    }
+    std::string html = ReadFileBytes(name);
+    ASSERT_EQ(0u, html.find(Header()));
+    EXPECT_GT(html.size(), 100000u) << "the records reached the file";
+    EXPECT_EQ("", FirstStrayMarkup(html, Header().size()));
+    std::string ending = std::string("stopped by user<br />\r\n") + HtmlFooter;
+    ASSERT_GE(html.size(), ending.size());
+    EXPECT_EQ(ending, html.substr(html.size() - ending.size()));
     DeleteFileA(name);
 }
