@@ -1,7 +1,6 @@
 // The real layer under the Winsock layer for Wine, in the catalog, tracing sample programs into a
 // stand-in viewer window in this process.
 #include <gtest/gtest.h>
-#include <map>
 #include <set>
 #include <string>
 #include "ViewerStandIn.h"
@@ -48,29 +47,41 @@ protected:
     ViewerStandIn viewer;
 };
 
-TEST_F(EndToEndTest, SampleIsTracedFromAttachThroughEverySocketToDetach)
+TEST_F(EndToEndTest, ProgramIsTracedFromAttachThroughEverySocketToDetach)
 {
-    auto records = Trace("tcp_blocking.exe");
-    ASSERT_GE(records.size(), 4u) << Describe(records);
+    auto records = Trace("socketlife.exe");
+    ASSERT_EQ(10u, records.size()) << Describe(records);
     EXPECT_EQ(RecordProcessAttached, records.front().Kind());
-    EXPECT_EQ(0u, records.front().Text().find("process attached, command line='tcp_blocking.exe"));
-    EXPECT_EQ(RecordProcessDetached, records.back().Kind());
-    std::map<DWORD, int> open;   // socket -> created minus closed
-    int created = 0;
-    for (const Record& record : records) {
-        if (record.Kind() == RecordSocketCreated) {
-            created++;
-            open[record.Word(1)]++;
-            EXPECT_NE(std::string::npos, record.Text().find(") created [family=AF_INET"))
-                << record.Text();
-        } else if (record.Kind() == RecordSocketClosed) {
-            EXPECT_EQ(1, open[record.Word(1)]) << "closed before it was created: " << record.Text();
-            open[record.Word(1)]--;
-        }
+    EXPECT_EQ("process attached, command line='socketlife.exe'", records.front().Text());
+    const char* created[] = {"type=SOCK_DGRAM, protocol=IPPROTO_UDP",
+                             "type=SOCK_DGRAM, protocol=IPPROTO_UDP",
+                             "type=SOCK_STREAM, protocol=IPPROTO_TCP",
+                             "type=SOCK_STREAM, protocol=IPPROTO_TCP"};
+    DWORD sockets[4];
+    for (int i = 0; i < 4; i++) {
+        const Record& record = records[1 + i];
+        EXPECT_EQ(RecordSocketCreated, record.Kind()) << record.Text();
+        sockets[i] = record.Word(1);
+        std::string expected = "socket (" + std::to_string(static_cast<long>(sockets[i])) +
+                               ") created [family=AF_INET, " + created[i] +
+                               ", dwFlags=WSA_FLAG_OVERLAPPED]";   // socket() asks for overlapped
+        EXPECT_EQ(expected, record.Text());
     }
-    EXPECT_GE(created, 2) << Describe(records);
-    for (const auto& [socket, balance] : open)
-        EXPECT_EQ(0, balance) << "socket " << socket << " never closed\n" << Describe(records);
+    // Closed in the program's order: client, listener, receiver, sender.
+    const int closeOrder[] = {3, 2, 1, 0};
+    for (int i = 0; i < 4; i++) {
+        const Record& record = records[5 + i];
+        EXPECT_EQ(RecordSocketClosed, record.Kind()) << record.Text();
+        EXPECT_EQ(sockets[closeOrder[i]], record.Word(1)) << record.Text();
+    }
+    EXPECT_EQ("socket (" + std::to_string(static_cast<long>(sockets[3])) +
+                  ") closed; bytes received=0, bytes sent=5",
+              records[5].Text());
+    EXPECT_EQ("socket (" + std::to_string(static_cast<long>(sockets[1])) +
+                  ") closed; bytes received=5, bytes sent=0",
+              records[7].Text());
+    EXPECT_EQ(RecordProcessDetached, records.back().Kind());
+    EXPECT_EQ("process detached", records.back().Text());
 }
 
 TEST_F(EndToEndTest, ExitWithTwoOpenSocketsClosesBothBeforeTheGoodbye)
