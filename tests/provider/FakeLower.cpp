@@ -45,6 +45,9 @@ static int WSPAPI FakeSetSockOpt(SOCKET s, int level, int name, const char* valu
                                  LPINT lpErrno)
 {
     control.lastSocket = s;
+    control.lastOptionName = name;
+    if (length >= static_cast<int>(sizeof(SOCKET)))
+        memcpy(&control.lastOptionValue, value, sizeof(SOCKET));
     if (level == SOL_SOCKET && name == SO_LINGER && length == sizeof(linger)) {
         control.lingerCalls++;
         memcpy(&control.lastLinger, value, sizeof(linger));

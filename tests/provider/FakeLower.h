@@ -30,6 +30,8 @@ struct FakeLowerControl {
     SOCKET closed[FakeSocketLimit];
     int lingerCalls;
     linger lastLinger;
+    int lastOptionName;
+    SOCKET lastOptionValue;      // first word of the last option value set
     int selectCalls;
     u_int selectReadCount;
     SOCKET selectRead[FakeSocketLimit];
