@@ -318,6 +318,25 @@ TEST_F(SocketLifeTest, SelectTranslatesTheSetsAndReleasesEveryReference)
     for (const Record& record : viewer.Records())
         EXPECT_EQ(RecordSocketClosed, record.Kind()) << "a leaked reference defers: " << record.Text();
 
+    // A set above 1024 handles fails, and the references of an earlier set are released.
+    SOCKET kept = NewTcpSocket();
+    fd_set small;
+    small.fd_count = 2;
+    small.fd_array[0] = small.fd_array[1] = kept;
+    std::vector<BYTE> hugeSet(sizeof(u_int) + 1025 * sizeof(SOCKET));
+    auto* huge = reinterpret_cast<fd_set*>(hugeSet.data());
+    huge->fd_count = 1025;
+    error = static_cast<int>(0xdeadbeef);
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPSelect(0, &small, huge, nullptr, &timeout, &error));
+    EXPECT_EQ(WSAENOBUFS, error);
+    base->readyCount = 5;
+    EXPECT_EQ(1, table.lpWSPSelect(0, &small, nullptr, nullptr, &timeout, &error));
+    EXPECT_EQ(1u, base->selectReadCount) << "each lower handle goes down once";
+    EXPECT_EQ(1u, small.fd_count);
+    viewer.ClearRecords();
+    EXPECT_EQ(0, table.lpWSPCloseSocket(kept, &error));
+    EXPECT_EQ(RecordSocketClosed, viewer.Records().at(0).Kind()) << viewer.Records()[0].Text();
+
     fd_set unknownOnly;
     unknownOnly.fd_count = 1;
     unknownOnly.fd_array[0] = UnknownHandle;
