@@ -57,6 +57,9 @@ void UnlinkContext(LowerProvider* provider, SocketContext* context)
         if (context->next)
             context->next->prev = context->prev;
     }
+    // An unlinked context points nowhere, so that a second unlink changes nothing.
+    context->prev = nullptr;
+    context->next = nullptr;
     LeaveCriticalSection(&provider->lock);
 }
 
@@ -81,7 +84,8 @@ void ReleaseContext(SocketContext* context, int* errorCell)
         BOOL finalRelease = context->pendingAsync == 0 && context->closing;
         UnlockContext(context);
         if (finalRelease) {
-            upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, errorCell);
+            if (context->layeredHandle != INVALID_SOCKET)
+                upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, errorCell);
             context->layeredHandle = INVALID_SOCKET;
             UnlinkContext(context->provider, context);
             FreeContext(context);

@@ -146,9 +146,9 @@ int WSPAPI WSPCloseSocket(SOCKET s, LPINT lpErrno)
         return 0;
     }
     SetBlockingProvider(provider);
-    int result = provider->procTable.lpWSPCloseSocket(context->lowerSocket, lpErrno);
+    int lowerResult = provider->procTable.lpWSPCloseSocket(context->lowerSocket, lpErrno);
     SetBlockingProvider(nullptr);
-    if (result != 0) {
+    if (lowerResult != 0) {
         UnlockContext(context);
         ReleaseContext(context, lpErrno);
         ReportSocketClosed(SOCKET_ERROR, nullptr, s, lpErrno);
@@ -157,10 +157,21 @@ int WSPAPI WSPCloseSocket(SOCKET s, LPINT lpErrno)
     ReportSocketClosed(0, context, s, lpErrno);
     context->lowerSocket = INVALID_SOCKET;
     UnlinkContext(provider, context);
-    if (upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, lpErrno) != 0) {
+    // Lookups run under mainLock, so once the handle is closed under it no new call can find the
+    // context. A call that found it after the test above keeps it alive: its release frees it.
+    EnterCriticalSection(&mainLock);
+    int result = upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, lpErrno);
+    BOOL othersInside = context->refCount != 1;
+    if (result == 0 && othersInside) {
+        context->closing = 1;
+        context->layeredHandle = INVALID_SOCKET;
+    }
+    LeaveCriticalSection(&mainLock);
+    if (result != 0 || othersInside) {
         UnlockContext(context);
-        ReleaseContext(context, lpErrno);
-        return SOCKET_ERROR;
+        int releaseError = 0;
+        ReleaseContext(context, &releaseError);
+        return result == 0 ? 0 : SOCKET_ERROR;
     }
     UnlockContext(context);
     FreeContext(context);

@@ -146,6 +146,8 @@ static int WSPAPI FakeQueryContext(SOCKET handle, PDWORD_PTR context, LPINT erro
 
 static int WSPAPI FakeCloseHandle(SOCKET handle, LPINT error)
 {
+    if (fakeUpcalls.onClose)
+        fakeUpcalls.onClose(handle);
     if (fakeUpcalls.closeError) {
         *error = fakeUpcalls.closeError;
         return SOCKET_ERROR;

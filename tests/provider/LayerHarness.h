@@ -42,6 +42,7 @@ struct FakeUpcalls {
     int created = 0;
     int closed = 0;
     DWORD lastCatalogId = 0;
+    void (*onClose)(SOCKET handle) = nullptr;   // runs as WPUCloseSocketHandle begins
 };
 extern FakeUpcalls fakeUpcalls;
 WSPUPCALLTABLE FakeUpcallTable();

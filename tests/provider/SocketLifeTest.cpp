@@ -227,6 +227,32 @@ TEST_F(SocketLifeTest, CloseDuringAnotherCallIsDeferredToTheLastRelease)
     EXPECT_EQ(1u, viewer.Records().size()) << "the final release closes without a report";
 }
 
+// A call on another thread that found the socket just before its handle was closed.
+static SocketContext* lateCaller;
+
+TEST_F(SocketLifeTest, CallThatFindsTheSocketDuringItsCloseKeepsTheContextAlive)
+{
+    SOCKET s = NewTcpSocket();
+    lateCaller = nullptr;
+    fakeUpcalls.onClose = [](SOCKET handle) {
+        int lookupError = 0;
+        lateCaller = FindContext(handle, &lookupError);
+    };
+    viewer.ClearRecords();
+    EXPECT_EQ(0, table.lpWSPCloseSocket(s, &error));
+    fakeUpcalls.onClose = nullptr;
+    ASSERT_NE(nullptr, lateCaller);
+    EXPECT_FALSE(IsHandleOpen(s));
+    EXPECT_EQ(1, lateCaller->closing) << "the late caller's release will free it";
+    EXPECT_EQ(INVALID_SOCKET, lateCaller->layeredHandle);
+    EXPECT_EQ(INVALID_SOCKET, lateCaller->lowerSocket);
+    ReleaseContext(lateCaller, &error);
+    EXPECT_EQ(1, fakeUpcalls.closed) << "the handle is closed once";
+    EXPECT_EQ(nullptr, providerTable[0].sockets);
+    ASSERT_EQ(1u, viewer.Records().size());
+    EXPECT_EQ(RecordSocketClosed, viewer.Records()[0].Kind());
+}
+
 TEST_F(SocketLifeTest, DeferredCloseThatFailsBelowAnswersNotASocket)
 {
     SOCKET s = NewTcpSocket();
