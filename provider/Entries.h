@@ -1,8 +1,7 @@
 // The thirty entries of the layer's procedure table, and what several of them share.
 #pragma once
 #include "ProviderState.h"
-
-struct SocketContext;
+#include "SocketContext.h"
 
 SOCKET WSPAPI WSPAccept(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC lpfnCondition,
                         DWORD_PTR dwCallbackData, LPINT lpErrno);
@@ -78,12 +77,8 @@ LowerProvider* FindLowerEntry(int addressFamily, int socketType, int protocol,
 SocketContext* WrapLowerSocket(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,
                                int* errorCell);
 
-// Looks the handle up for the length of one forwarded call: the lower call runs with the
-// thread's blocking provider set, and the reference is dropped afterwards. An unknown handle gives
-// WSAENOTSOCK and the failure value without reaching the lower provider.
-SocketContext* FindContext(SOCKET layeredHandle, int* errorCell);
-void ReleaseContext(SocketContext* context, int* errorCell);
-
+// Looks the handle up for the length of one forwarded call and drops the reference afterwards.
+// An unknown handle gives WSAENOTSOCK and the failure value without reaching the lower provider.
 template <typename Result, typename Call>
 Result ForwardOnSocket(SOCKET s, LPINT lpErrno, Result failure, Call call)
 {
