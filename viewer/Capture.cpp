@@ -6,7 +6,9 @@
 // (backlog, log file, controls), and records are taken only from a process already accepted.
 #include "Form1.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "../common/ControlBlock.h"
 #include "../common/LogRecord.h"
@@ -69,24 +71,12 @@ LRESULT TForm1::HandleCopyData(const COPYDATASTRUCT* data)
     return HandleRecord(static_cast<const uint8_t*>(data->lpData), data->cbData);
 }
 
-LRESULT TForm1::HandleRecord(const uint8_t* record, uint32_t size)
+bool TForm1::ActOnRecord(const RecordParts& parts)
 {
-    if (!record || size < RecordLengthSize)
-        return 0;
-    int32_t payloadLength;
-    memcpy(&payloadLength, record, sizeof payloadLength);
-    // A record is trusted no further than the bytes the message holds.
-    uint32_t available = size - RecordLengthSize;
-    uint32_t payloadPresent = payloadLength <= 0 ? 0 : uint32_t(payloadLength) < available ? uint32_t(payloadLength) : available;
-    const uint8_t* payload = record + RecordLengthSize;
-    std::string textCopy;
-    const char* text = nullptr;
-    if (payloadLength >= 0 && available > uint32_t(payloadLength)) {
-        const char* start = reinterpret_cast<const char*>(payload + payloadLength);
-        textCopy.assign(start, strnlen(start, available - uint32_t(payloadLength)));
-        text = textCopy.c_str();
-    }
-
+    int32_t payloadLength = parts.payloadLength;
+    uint32_t payloadPresent = parts.payloadPresent;
+    const uint8_t* payload = parts.payload;
+    const char* text = parts.text;
     bool ok = true;
     if (payloadLength <= 0 || payloadPresent < KindPayloadSize) {
         if (text)
@@ -151,6 +141,41 @@ LRESULT TForm1::HandleRecord(const uint8_t* record, uint32_t size)
             break;
         }
     }
+    return ok;
+}
+
+LRESULT TForm1::HandleRecord(const uint8_t* record, uint32_t size)
+{
+    if (!record || size < RecordLengthSize)
+        return 0;
+    int32_t payloadLength;
+    memcpy(&payloadLength, record, sizeof payloadLength);
+    // A record is trusted no further than the bytes the message holds.
+    uint32_t available = size - RecordLengthSize;
+    uint32_t payloadPresent = payloadLength <= 0 ? 0 : std::min(uint32_t(payloadLength), available);
+    const uint8_t* payload = record + RecordLengthSize;
+    // The text is used in place when its NUL lies inside the message; a text cut off by the
+    // message's end is copied so that it ends in one.
+    std::string textCopy;
+    const char* text = nullptr;
+    bool ok = true;   // false when an allocation failed
+    if (payloadLength >= 0 && available > uint32_t(payloadLength)) {
+        const char* start = reinterpret_cast<const char*>(payload + payloadLength);
+        size_t room = available - uint32_t(payloadLength);
+        if (memchr(start, 0, room)) {
+            text = start;
+        } else {
+            try {
+                textCopy.assign(start, room);
+                text = textCopy.c_str();
+            } catch (const std::bad_alloc&) {
+                ok = false;
+            }
+        }
+    }
+
+    if (ok)
+        ok = ActOnRecord({payloadLength, payloadPresent, payload, text});
     if (!ok) {
         DiscardEntries();
         bool shown = AddErrorLine(OutOfMemoryText);

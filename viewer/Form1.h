@@ -44,6 +44,14 @@ struct TrackedSocket {
 
 struct MenuRow;
 
+// A record checked against the size of its message.
+struct RecordParts {
+    int32_t payloadLength;     // as the record states it
+    uint32_t payloadPresent;   // the payload bytes the message holds
+    const uint8_t* payload;
+    const char* text;          // NUL-terminated, or null when the record has none
+};
+
 extern const char* const MainWindowClassName;   // "TForm1"
 extern const char* const MainWindowCaption;     // "Kestrix"
 extern const char* const StatusStopped;
@@ -129,6 +137,7 @@ public:
     void StopSpying(bool exiting);
     LRESULT HandleCopyData(const COPYDATASTRUCT* data);
     LRESULT HandleRecord(const uint8_t* record, uint32_t length);
+    bool ActOnRecord(const RecordParts& parts);
     void ResetCounters();
     void SetRunningState(bool started);
     void FormatCount(HWND label, int32_t value);
