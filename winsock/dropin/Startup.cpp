@@ -28,12 +28,12 @@ HMODULE LoadWineWinsock()
 }
 
 // Sets WS2LAYER_HOME to the folder holding this DLL, so catalog paths can name its neighbours.
-void PublishHome(HMODULE self)
+void PublishHome(HMODULE module)
 {
     if (GetEnvironmentVariableW(L"WS2LAYER_HOME", nullptr, 0) != 0)
         return;
     WCHAR path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+    DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return;
     if (WCHAR* slash = wcsrchr(path, L'\\'))
@@ -42,13 +42,13 @@ void PublishHome(HMODULE self)
 }
 
 // Tests of an installer's fallback need a Winsock whose WSCUpdateProvider cannot be found.
-void HideExportWhenAsked(HMODULE self, const char* name, const WCHAR* variable)
+void HideExportWhenAsked(HMODULE module, const char* name, const WCHAR* variable)
 {
     WCHAR value[8];
     DWORD length = GetEnvironmentVariableW(variable, value, 8);
     if (length == 0 || length >= 8 || lstrcmpW(value, L"1") != 0)
         return;
-    auto* base = reinterpret_cast<BYTE*>(self);
+    auto* base = reinterpret_cast<BYTE*>(module);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& directory =
@@ -78,7 +78,8 @@ void HideExportWhenAsked(HMODULE self, const char* name, const WCHAR* variable)
     }
 }
 
-// Looked up once, so that no later lookup in Wine's module disturbs the loader (see below).
+// Looked up once, at load: a later lookup in Wine's module would make the loader answer
+// "ws2_32.dll" with Wine's library again (see ReclaimBareName).
 bool ResolveWineEntries()
 {
     wineStartup = reinterpret_cast<StartupFunction>(
@@ -104,11 +105,6 @@ void CloseThreadId()
 bool WinsockStarted()
 {
     return InterlockedCompareExchange(&startupCount, 0, 0) > 0;
-}
-
-HMODULE WineWinsock()
-{
-    return wineWinsock;
 }
 
 void ReclaimBareName()

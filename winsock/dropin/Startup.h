@@ -1,11 +1,9 @@
-// Process-wide state of the drop-in: WSAStartup count, Wine's own library, per-thread ids.
+// Process-wide state of the drop-in: the WSAStartup count, the module name, per-thread ids.
+// Wine's own ws2_32 is loaded by its full system path at process attach.
 #pragma once
 #include "WinsockHeaders.h"
 
 bool WinsockStarted();
-
-// Wine's own ws2_32, loaded by its full system path; it does the work that is not transport.
-HMODULE WineWinsock();
 
 // Wine's loader answers a load by bare name ("ws2_32.dll") from the module it last looked at
 // under that name, which may be Wine's own library after a lookup in it. Looking at the
