@@ -2,8 +2,11 @@
 //   catalog_worker install FIRST COUNT   installs COUNT base providers, GUIDs FIRST..FIRST+COUNT-1
 //   catalog_worker has GUIDBYTE          exits 0 when the provider TestGuid(GUIDBYTE) is listed
 //   catalog_worker update-export         exits 0 when ws2_32 offers WSCUpdateProvider, else 3
+//   catalog_worker dropin                exits 0 when the catalog is the drop-in's, else 4
 #include <winsock2.h>
 #include <ws2spi.h>
+
+#include "WinsockLayerIds.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -58,8 +61,14 @@ int main(int argc, char** argv)
         return Install(atoi(argv[2]), atoi(argv[3]));
     if (argc == 3 && strcmp(argv[1], "has") == 0)
         return Has(atoi(argv[2]));
+    if (argc == 2 && strcmp(argv[1], "dropin") == 0) {
+        for (const auto& entry : Entries())
+            if (IsEqualGUID(entry.ProviderId, BaseProviderId))
+                return 0; // only the drop-in's catalog names the base provider
+        return 4;
+    }
     if (argc == 2 && strcmp(argv[1], "update-export") == 0)
         return GetProcAddress(LoadLibraryA("ws2_32.dll"), "WSCUpdateProvider") ? 0 : 3;
-    fprintf(stderr, "usage: catalog_worker install FIRST COUNT | has GUIDBYTE | update-export\n");
+    fprintf(stderr, "usage: catalog_worker install FIRST COUNT | has GUIDBYTE | update-export | dropin\n");
     return 64;
 }

@@ -35,15 +35,21 @@ protected:
     {
         CatalogTest::SetUp();
         DeleteStoredCatalog();
-        WSAPROTOCOL_INFOW entry = EntryLike(BASE_PROTOCOL, L"probe");
-        entry.iAddressFamily = probeFamily;
-        entry.dwServiceFlags1 &= ~XP1_IFS_HANDLES;
+        // Two entries of one DLL: a stream and a datagram one.
+        WSAPROTOCOL_INFOW entries[2] = {EntryLike(BASE_PROTOCOL, L"probe stream"),
+                                        EntryLike(BASE_PROTOCOL, L"probe datagram")};
+        for (auto& entry : entries) {
+            entry.iAddressFamily = probeFamily;
+            entry.dwServiceFlags1 &= ~XP1_IFS_HANDLES;
+        }
+        entries[1].iSocketType = SOCK_DGRAM;
+        entries[1].iProtocol = IPPROTO_UDP;
         GUID guid = ProbeGuid();
         int error = 0xdeadbeef;
-        ASSERT_EQ(WSCInstallProvider(&guid, L"%WS2LAYER_HOME%\\probewsp.dll", &entry, 1, &error),
+        ASSERT_EQ(WSCInstallProvider(&guid, L"%WS2LAYER_HOME%\\probewsp.dll", entries, 2, &error),
                   0)
             << error;
-        probeId = CatalogEntries().back().dwCatalogEntryId;
+        probeId = CatalogEntries().at(4).dwCatalogEntryId;
         // The test keeps its own reference, so the counters outlive the layer's cleanups.
         probe = LoadLibraryW(L"probewsp.dll");
         ASSERT_NE(probe, nullptr);
@@ -124,6 +130,21 @@ TEST_F(ProbeRouting, HandlesCarryTheirProviderContextUntilClosed)
     SOCKET again = ProbeSocket();
     EXPECT_EQ(state->startups, 2) << "started again after the cleanup";
     closesocket(again);
+}
+
+TEST_F(ProbeRouting, EachEntryStartsOnceAndEachStartIsCleanedUp)
+{
+    SOCKET stream = ProbeSocket();
+    SOCKET datagram = socket(probeFamily, SOCK_DGRAM, 0);
+    ASSERT_NE(datagram, INVALID_SOCKET) << WSAGetLastError();
+    closesocket(socket(probeFamily, SOCK_DGRAM, 0));
+    EXPECT_EQ(state->startups, 2) << "one DLL, started once for each of its two entries";
+    closesocket(stream);
+    closesocket(datagram);
+    WSACleanup();
+    EXPECT_EQ(state->cleanups, 2);
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0); // for TearDown's cleanup
 }
 
 TEST_F(ProbeRouting, CleanupWaitsForTheLastWSACleanup)
