@@ -473,14 +473,16 @@ TEST(MainWindow, Screenshot)
     RECT frame;
     GetWindowRect(form->Handle, &frame);
     int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    HDC screen = GetDC(nullptr);
+    // the window's own DC holds what the window painted, children included, whenever the
+    // display catches up with it
+    HDC screen = GetWindowDC(form->Handle);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    ASSERT_TRUE(BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY));
+    ASSERT_TRUE(BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY));
     GdiFlush();
     DWORD imageSize = DWORD(((width * 3 + 3) & ~3) * height);
     BITMAPFILEHEADER header = {0x4D42, DWORD(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + imageSize), 0, 0,
@@ -495,7 +497,7 @@ TEST(MainWindow, Screenshot)
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    ReleaseDC(form->Handle, screen);
     form->DiscardEntries();
     form->StopSpying(false);
     DeleteFileA("screenshot-capture.htm");
