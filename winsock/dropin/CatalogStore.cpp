@@ -46,6 +46,15 @@ HKEY OpenCatalogKey()
     return key;
 }
 
+// Reading needs no write access; a missing key reads as a missing catalog.
+HKEY OpenCatalogKeyForReading(bool* missing)
+{
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, KEY_QUERY_VALUE, &key);
+    *missing = status == ERROR_FILE_NOT_FOUND;
+    return status == ERROR_SUCCESS ? key : nullptr;
+}
+
 bool Terminated(const WCHAR* text, size_t capacity)
 {
     return wmemchr(text, L'\0', capacity) != nullptr;
@@ -153,19 +162,25 @@ const char* CatalogDamage(const BYTE* value, DWORD length)
     return nullptr;
 }
 
-int ReadCatalog(Catalog& catalog)
+int ReadStoredCatalog(Catalog& catalog)
 {
+    bool missing = false;
+    LoadOutcome outcome = LoadOutcome::Missing;
+    if (HKEY key = OpenCatalogKeyForReading(&missing)) {
+        outcome = LoadCatalog(key, catalog);
+        RegCloseKey(key);
+    } else if (!missing) {
+        return WSASYSCALLFAILURE;
+    }
+    if (outcome == LoadOutcome::Loaded)
+        return 0;
+    if (outcome != LoadOutcome::Missing)
+        return ErrorOf(outcome);
+    CatalogLock lock; // another process may be seeding at the same moment
     HKEY key = OpenCatalogKey();
     if (!key)
         return WSASYSCALLFAILURE;
-    LoadOutcome outcome = LoadCatalog(key, catalog);
-    int error = 0;
-    if (outcome == LoadOutcome::Missing) {
-        CatalogLock lock; // another process may be seeding at the same moment
-        error = LoadOrSeed(key, catalog);
-    } else if (outcome != LoadOutcome::Loaded) {
-        error = ErrorOf(outcome);
-    }
+    int error = LoadOrSeed(key, catalog);
     RegCloseKey(key);
     return error;
 }
@@ -185,5 +200,6 @@ int ChangeCatalog(const std::function<int(Catalog&)>& change)
     if (error == 0 && !SaveCatalog(key, catalog))
         error = WSASYSCALLFAILURE;
     RegCloseKey(key);
+    ForgetCachedCatalog();
     return error;
 }

@@ -18,8 +18,15 @@ struct Catalog {
 };
 
 // Reads the catalog, seeding it on first use. Returns 0 or a Winsock error: WSANO_RECOVERY when
-// the stored value is damaged, WSASYSCALLFAILURE when the registry cannot be used.
+// the stored value is damaged, WSASYSCALLFAILURE when the registry cannot be used. The last
+// catalog read is kept until the registry reports a change of the stored value (CatalogCache).
 int ReadCatalog(Catalog& catalog);
+
+// The same, always from the registry.
+int ReadStoredCatalog(Catalog& catalog);
+
+// Drops the kept catalog, after a change made by this process.
+void ForgetCachedCatalog();
 
 // Reads the catalog under the cross-process lock, lets change edit it and saves it when change
 // returns 0. Returns change's result or a Winsock error of ReadCatalog.
