@@ -3,7 +3,9 @@
 # workload (bench_sockets.exe) under Wine's own ws2_32 and under the drop-in, and prints both
 # figures and their ratio (drop-in cost against Wine's own; 1.00 means no overhead, the goal is
 # at most 1.30).
-#   bench/winsock-overhead.sh [--build DIR] [bench_sockets options...]
+#   bench/winsock-overhead.sh [--build DIR] [--rounds N] [bench_sockets options...]
+# The two are run in turn, N rounds (default 3), and each figure is the median over the rounds,
+# so that load from other processes falls on both alike.
 # DIR is a build tree with the winsock and bench folders built (default: $KESTRIX_BUILD or build/).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,10 +14,15 @@ if [ "${1:-}" = "--build" ]; then
   build=$2
   shift 2
 fi
+rounds=3
+if [ "${1:-}" = "--rounds" ]; then
+  rounds=$2
+  shift 2
+fi
 build=$(cd "$build" && pwd)
 bin=$build/bin
 options=("$@")
-[ ${#options[@]} -gt 0 ] || options=(--roundtrips 5000 --bulk-mib 32 --runs 3)
+[ ${#options[@]} -gt 0 ] || options=(--roundtrips 5000 --bulk-mib 32 --runs 1)
 for needed in bench_sockets.exe ws2_32.dll basewsp.dll wscatalog.exe; do
   [ -f "$bin/$needed" ] || { echo "winsock-overhead: $bin/$needed is missing" >&2; exit 1; }
 done
@@ -40,10 +47,21 @@ figures() {   # runs the workload once with the given overrides; prints "name va
   echo "$output" | awk 'NF == 2 && $1 ~ /_(per_s|us)$/'
 }
 
-wine_own=$(figures "")
-dropin=$(figures "ws2_32=n,b")
+median() {   # "name value" lines of all rounds in, one "name median" line per name out
+  sort -k1,1 -k2,2g | awk '{ v[$1] = v[$1] " " $2; n[$1]++ }
+    END { for (k in v) { split(substr(v[k], 2), a, " "); print k, a[int((n[k] + 1) / 2)] } }'
+}
 
-echo "bench_sockets ${options[*]}"
+wine_own=""
+dropin=""
+for ((round = 0; round < rounds; round++)); do
+  wine_own+=$(figures "")$'\n'
+  dropin+=$(figures "ws2_32=n,b")$'\n'
+done
+wine_own=$(echo -n "$wine_own" | grep . | median)
+dropin=$(echo -n "$dropin" | grep . | median)
+
+echo "bench_sockets ${options[*]}; median of $rounds rounds, run in turn"
 printf '%-22s %14s %14s %8s\n' figure "Wine's own" drop-in ratio
 # Rates (per_s) cost more when lower, times (us) when higher; the ratio is always the
 # drop-in's cost over Wine's own.
