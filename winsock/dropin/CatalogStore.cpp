@@ -187,19 +187,23 @@ int ReadStoredCatalog(Catalog& catalog)
 
 int ChangeCatalog(const std::function<int(Catalog&)>& change)
 {
-    CatalogLock lock;
-    if (!lock.Held())
-        return WSASYSCALLFAILURE;
-    HKEY key = OpenCatalogKey();
-    if (!key)
-        return WSASYSCALLFAILURE;
-    Catalog catalog;
-    int error = LoadOrSeed(key, catalog);
-    if (error == 0)
-        error = change(catalog);
-    if (error == 0 && !SaveCatalog(key, catalog))
-        error = WSASYSCALLFAILURE;
-    RegCloseKey(key);
+    int error = 0;
+    {
+        CatalogLock lock;
+        if (!lock.Held())
+            return WSASYSCALLFAILURE;
+        HKEY key = OpenCatalogKey();
+        if (!key)
+            return WSASYSCALLFAILURE;
+        Catalog catalog;
+        error = LoadOrSeed(key, catalog);
+        if (error == 0)
+            error = change(catalog);
+        if (error == 0 && !SaveCatalog(key, catalog))
+            error = WSASYSCALLFAILURE;
+        RegCloseKey(key);
+    }
+    // Outside the cross-process lock: a reader holds the cache while it may wait for that lock.
     ForgetCachedCatalog();
     return error;
 }
