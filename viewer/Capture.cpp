@@ -1,45 +1,91 @@
-// The capture as the window sees it: Start and Stop, the records of the traced process, the
-// counters and the two running states of the controls.
-//
-// The shared control block and the layer's installation belong to the capture control proper
-// and are added beside these handlers; until then Start and Stop switch the viewer's own parts
-// (backlog, log file, controls), and records are taken only from a process already accepted.
+// The capture as the window sees it: Start and Stop, the shared control block that one traced
+// process at a time claims, the records of that process, the counters and the two running
+// states of the controls.
 #include "Form1.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "../common/ControlBlock.h"
 #include "../common/LogRecord.h"
+#include "CaptureChannel.h"
 #include "CountFormat.h"
+#include "Installer.h"
+#include "RecordReader.h"
 
 using namespace Id;
 
 const char* const WaitingStatusText = "the next process to start and make a socket call will be spyed";
 const char* const StoppedByUserText = "stopped by user";
 const char* const OutOfMemoryText = "out of memory";
+const char* const SpiedProcessEndedText = "the spied process ended without detaching";
 
 namespace {
 
 const char CloseQuestion[] = "Do you want to stop processing and exit?";
+const char LayerFileName[] = "KESTRIXLAYER.DLL";
+const char LayerName[] = "Kestrix";
+const char CouldNotInitialize[] = "could not initialize";
+
+// The display timer is 1; this one looks once a second for a traced process that died.
+const UINT_PTR SpiedProcessTimerId = 2;
+const UINT SpiedProcessCheckInterval = 1000;
+
+// The layer is expected beside the viewer's working directory; empty when the directory does
+// not fit the buffer.
+std::string LayerPath()
+{
+    char directory[256];
+    DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
+    if (length == 0 || length >= sizeof directory)
+        return "";
+    std::string path(directory, length);
+    if (path.back() != '\\')
+        path += '\\';
+    return path + LayerFileName;
+}
 
 }  // namespace
+
+static CaptureChannel ChannelOf(const TForm1& form)
+{
+    return {form.SemaphoreHandle, form.MappingHandle, static_cast<ControlBlock*>(form.ControlView)};
+}
 
 void TForm1::StartSpying()
 {
     HCURSOR normal = SetCursor(LoadCursor(nullptr, IDC_WAIT));
-    SetWindowTextA(Memo1, "");
-    if (!OpenBacklog()) {
+    auto fail = [&](const char* message) {
         SetCursor(normal);
-        throw ViewerError("could not create heap");
+        throw ViewerError(message);
+    };
+    SetWindowTextA(Memo1, "");
+    CaptureChannel channel = ChannelOf(*this);
+    if (!SemaphoreHandle) {
+        if (const char* error = CreateCaptureChannel(channel))
+            fail(error);
+        PublishControlBlock(channel, Handle, DWORD(Detail));
+        std::string path = LayerPath();
+        if (path.empty() || InstallLayer(path.c_str(), LayerName) == -1) {
+            DestroyCaptureChannel(channel);
+            fail(CouldNotInitialize);
+        }
+        SemaphoreHandle = channel.semaphore;
+        MappingHandle = channel.mapping;
+        ControlView = channel.block;
+    } else {
+        RearmControlBlock(channel, DWORD(Detail));
+    }
+    if (!OpenBacklog()) {
+        CloseSharedObjects(false);
+        fail("could not create heap");
     }
     std::string name = LogFileName();
     if (!OpenLogFile(name.c_str())) {
         CloseBacklog();
+        CloseSharedObjects(false);
         SetFocus(EditLogFile);
-        SetCursor(normal);
-        throw ViewerError("could not create log file");
+        fail("could not create log file");
     }
     SetRunningState(true);
     AddStatusLine(WaitingStatusText);
@@ -48,141 +94,175 @@ void TForm1::StartSpying()
     SetCursor(normal);
 }
 
-void TForm1::StopSpying(bool)
+void TForm1::StopSpying(bool exiting)
 {
     Paused = false;
     ShowNextBatch();
     CloseBacklog();
     KillTimer(Handle, 1);
     DisplayTimer = 0;
+    KillTimer(Handle, SpiedProcessTimerId);
+    StopWatchingProcess(SpiedProcess);
     FreeTrackedSockets();
     CloseLogFile();
+    if (exiting) {
+        CloseSharedObjects(true);
+    } else if (SemaphoreHandle) {
+        CaptureChannel channel = ChannelOf(*this);
+        CloseControlBlock(channel);
+    }
     SetRunningState(false);
+}
+
+void TForm1::CloseSharedObjects(bool hourglass)
+{
+    HCURSOR normal = hourglass ? SetCursor(LoadCursor(nullptr, IDC_WAIT)) : nullptr;
+    RemoveLayer();
+    CaptureChannel channel = ChannelOf(*this);
+    DestroyCaptureChannel(channel);
+    SemaphoreHandle = MappingHandle = nullptr;
+    ControlView = nullptr;
+    if (hourglass)
+        SetCursor(normal);
 }
 
 LRESULT TForm1::HandleCopyData(const COPYDATASTRUCT* data)
 {
     if (!Started || !data)
         return 0;
-    if (WaitingForProcess)
-        return 0;   // only a process that claimed the control block is accepted
-    if (data->dwData != SpiedProcessId)
+    if (WaitingForProcess) {
+        CaptureChannel channel = ChannelOf(*this);
+        if (!ControlView || !AcceptClaim(channel, DWORD(data->dwData)))
+            return 0;
+        WaitingForProcess = false;
+        SpiedProcessId = uint32_t(data->dwData);
+        ResetCounters();
+        WatchSpiedProcess(SpiedProcess, SpiedProcessId);
+        SetTimer(Handle, SpiedProcessTimerId, SpiedProcessCheckInterval, nullptr);
+    } else if (data->dwData != SpiedProcessId) {
         return 1;
+    }
     return HandleRecord(static_cast<const uint8_t*>(data->lpData), data->cbData);
 }
 
-bool TForm1::ActOnRecord(const RecordParts& parts)
+bool TForm1::WaitForNextProcess()
 {
-    int32_t payloadLength = parts.payloadLength;
-    uint32_t payloadPresent = parts.payloadPresent;
-    const uint8_t* payload = parts.payload;
-    const char* text = parts.text;
+    KillTimer(Handle, SpiedProcessTimerId);
+    StopWatchingProcess(SpiedProcess);
+    if (ControlView) {
+        CaptureChannel channel = ChannelOf(*this);
+        ReopenControlBlock(channel);
+    }
+    WaitingForProcess = true;
+    return AddStatusLine(WaitingStatusText);
+}
+
+void TForm1::CheckSpiedProcess()
+{
+    if (!Started || WaitingForProcess) {
+        KillTimer(Handle, SpiedProcessTimerId);
+        return;
+    }
+    if (!SpiedProcessEnded(SpiedProcess))
+        return;
+    if (!AddErrorLine(SpiedProcessEndedText) || !WaitForNextProcess())
+        StopForLackOfMemory();
+}
+
+bool TForm1::ActOnRecord(const RecordView& record, const char* text)
+{
     bool ok = true;
-    if (payloadLength <= 0 || payloadPresent < KindPayloadSize) {
+    if (record.payloadLength < KindPayloadSize) {
         if (text)
             ok = AddMessageLine(text, false);
-    } else {
-        DWORD kind;
-        memcpy(&kind, payload, sizeof kind);
-        DWORD socket = 0;
-        if (payloadPresent >= SocketPayloadSize)
-            memcpy(&socket, payload + KindPayloadSize, sizeof socket);
-        bool tracking = Detail == 2 && !HexOnly;
-        switch (kind) {
-        case RecordProcessAttached:
-            // the provider always names the process; without a text there is nothing to show
-            if (text)
-                ok = AddMessageLine(text, true);
-            break;
-        case RecordSocketCreated:
-            if (text)
-                ok = AddMessageLine(text, false);
-            if (ok && tracking)
-                ok = TrackSocket(socket);
-            if (ok) {
-                FormatCount(LabelSCreated, ++SocketsCreated);
-                FormatCount(LabelSCurrent, ++SocketsCurrent);
-            }
-            break;
-        case RecordSocketClosed:
-            if (text)
-                ok = AddMessageLine(text, false);
-            if (ok) {
-                if (tracking)
-                    if (TrackedSocket* entry = FindTrackedSocket(socket))
-                        UntrackSocket(entry);
-                FormatCount(LabelSClosed, ++SocketsClosed);
-                FormatCount(LabelSCurrent, --SocketsCurrent);
-            }
-            break;
-        case RecordDataSent:
-        case RecordDataReceived: {
-            DataPayloadHeader header = {};
-            memcpy(&header, payload, payloadPresent < DataHeaderSize ? payloadPresent : DataHeaderSize);
-            int32_t present = payloadPresent > DataHeaderSize ? int32_t(payloadPresent - DataHeaderSize) : 0;
-            int32_t shown = header.count < uint32_t(present) ? int32_t(header.count) : present;
-            int32_t& total = kind == RecordDataSent ? BytesSent : BytesReceived;
-            total = int32_t(uint32_t(total) + header.count);
-            ok = AddDataRecord(socket, payload + DataHeaderSize, shown, text ? text : "");
-            FormatCount(kind == RecordDataSent ? LabelTransSent : LabelTransRecvd, total);
-            break;
+        return ok;
+    }
+    bool tracking = Detail == 2 && !HexOnly;
+    switch (record.kind) {
+    case RecordProcessAttached:
+        // the provider always names the process; without a text there is nothing to show
+        if (text)
+            ok = AddMessageLine(text, true);
+        break;
+    case RecordSocketCreated:
+        if (text)
+            ok = AddMessageLine(text, false);
+        if (ok && tracking)
+            ok = TrackSocket(RecordWord(record, 1));
+        if (ok) {
+            FormatCount(LabelSCreated, ++SocketsCreated);
+            FormatCount(LabelSCurrent, ++SocketsCurrent);
         }
-        case RecordProcessDetached:
-            if (text)
-                ok = AddMessageLine(text, true);
-            if (ok) {
-                ok = AddStatusLine(WaitingStatusText);
-                WaitingForProcess = true;
-            }
-            break;
-        default:
-            if (text)
-                ok = AddMessageLine(text, false);
-            break;
+        break;
+    case RecordSocketClosed:
+        if (text)
+            ok = AddMessageLine(text, false);
+        if (ok) {
+            if (tracking)
+                if (TrackedSocket* entry = FindTrackedSocket(RecordWord(record, 1)))
+                    UntrackSocket(entry);
+            FormatCount(LabelSClosed, ++SocketsClosed);
+            FormatCount(LabelSCurrent, --SocketsCurrent);
         }
+        break;
+    case RecordDataSent:
+    case RecordDataReceived: {
+        DWORD count = RecordWord(record, 2);
+        // transmitted file data is counted but not carried: show no more than the record holds
+        DWORD present = record.payloadLength - DataHeaderSize;
+        int32_t shown = int32_t(count < present ? count : present);
+        int32_t& total = record.kind == RecordDataSent ? BytesSent : BytesReceived;
+        total = int32_t(uint32_t(total) + count);
+        ok = AddDataRecord(RecordWord(record, 1), record.payload + DataHeaderSize, shown, text ? text : "");
+        FormatCount(record.kind == RecordDataSent ? LabelTransSent : LabelTransRecvd, total);
+        break;
+    }
+    case RecordProcessDetached:
+        if (text)
+            ok = AddMessageLine(text, true);
+        if (ok)
+            ok = WaitForNextProcess();
+        break;
+    default:
+        if (text)
+            ok = AddMessageLine(text, false);
+        break;
     }
     return ok;
 }
 
-LRESULT TForm1::HandleRecord(const uint8_t* record, uint32_t size)
+void TForm1::StopForLackOfMemory()
 {
-    if (!record || size < RecordLengthSize)
+    DiscardEntries();
+    bool shown = AddErrorLine(OutOfMemoryText);
+    StopSpying(false);
+    if (!shown)
+        MessageBoxA(Handle, OutOfMemoryText, MainWindowCaption, MB_OK | MB_ICONERROR);
+}
+
+LRESULT TForm1::HandleRecord(const uint8_t* data, uint32_t size)
+{
+    // Any local process can send this message: a record that does not hold what it claims is
+    // dropped before anything reads it.
+    RecordView record;
+    if (ReadRecord(data, size, record) != RecordCheck::Valid)
         return 0;
-    int32_t payloadLength;
-    memcpy(&payloadLength, record, sizeof payloadLength);
-    // A record is trusted no further than the bytes the message holds.
-    uint32_t available = size - RecordLengthSize;
-    uint32_t payloadPresent = payloadLength <= 0 ? 0 : std::min(uint32_t(payloadLength), available);
-    const uint8_t* payload = record + RecordLengthSize;
-    // The text is used in place when its NUL lies inside the message; a text cut off by the
-    // message's end is copied so that it ends in one.
+    // A text cut off by the message's end is copied so that it ends in a NUL.
     std::string textCopy;
-    const char* text = nullptr;
+    const char* text = record.text;
     bool ok = true;   // false when an allocation failed
-    if (payloadLength >= 0 && available > uint32_t(payloadLength)) {
-        const char* start = reinterpret_cast<const char*>(payload + payloadLength);
-        size_t room = available - uint32_t(payloadLength);
-        if (memchr(start, 0, room)) {
-            text = start;
-        } else {
-            try {
-                textCopy.assign(start, room);
-                text = textCopy.c_str();
-            } catch (const std::bad_alloc&) {
-                ok = false;
-            }
+    if (text && text + record.textLength == reinterpret_cast<const char*>(data) + size) {
+        try {
+            textCopy.assign(text, record.textLength);
+            text = textCopy.c_str();
+        } catch (const std::bad_alloc&) {
+            ok = false;
         }
     }
-
     if (ok)
-        ok = ActOnRecord({payloadLength, payloadPresent, payload, text});
-    if (!ok) {
-        DiscardEntries();
-        bool shown = AddErrorLine(OutOfMemoryText);
-        StopSpying(false);
-        if (!shown)
-            MessageBoxA(Handle, OutOfMemoryText, MainWindowCaption, MB_OK | MB_ICONERROR);
-    }
+        ok = ActOnRecord(record, text);
+    if (!ok)
+        StopForLackOfMemory();
     return 0;
 }
 
@@ -230,8 +310,11 @@ void TForm1::SetRunningState(bool started)
 
 bool TForm1::OnCloseQuery()
 {
-    if (!Started)
+    if (!Started) {
+        if (SemaphoreHandle)
+            CloseSharedObjects(true);
         return true;
+    }
     if (MessageBoxA(Handle, CloseQuestion, MainWindowCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return false;
     DiscardEntries();

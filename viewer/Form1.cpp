@@ -195,6 +195,10 @@ TForm1::~TForm1()
     CloseBacklog();
     CloseLogFile();
     FreeTrackedSockets();
+    StopWatchingProcess(SpiedProcess);
+    // a window destroyed without the close query still leaves the catalog as it found it
+    if (SemaphoreHandle)
+        CloseSharedObjects(false);
     if (Shortcuts)
         DestroyAcceleratorTable(Shortcuts);
     if (PopupMenu1)
@@ -431,6 +435,8 @@ LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (wParam == 1)
             HandleDisplayTimer();
+        else if (wParam == 2)
+            CheckSpiedProcess();
         return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {

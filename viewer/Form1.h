@@ -11,6 +11,10 @@
 
 #include "ControlIds.h"
 #include "LineKind.h"
+#include "SpiedProcessWatch.h"
+
+struct CaptureChannel;
+struct RecordView;
 
 // A Start that fails raises this with a short message; the caller shows it in an error box.
 class ViewerError : public std::runtime_error {
@@ -44,13 +48,6 @@ struct TrackedSocket {
 
 struct MenuRow;
 
-// A record checked against the size of its message.
-struct RecordParts {
-    int32_t payloadLength;     // as the record states it
-    uint32_t payloadPresent;   // the payload bytes the message holds
-    const uint8_t* payload;
-    const char* text;          // NUL-terminated, or null when the record has none
-};
 
 extern const char* const MainWindowClassName;   // "TForm1"
 extern const char* const MainWindowCaption;     // "Kestrix"
@@ -60,6 +57,7 @@ extern const char* const StatusPaused;
 extern const char* const WaitingStatusText;
 extern const char* const StoppedByUserText;
 extern const char* const OutOfMemoryText;
+extern const char* const SpiedProcessEndedText;
 
 class TForm1 {
 public:
@@ -92,6 +90,7 @@ public:
     void* ControlView = nullptr;
     int32_t SocketsCreated = 0, SocketsClosed = 0, SocketsCurrent = 0;
     int32_t BytesReceived = 0, BytesSent = 0;
+    SpiedProcessWatch SpiedProcess = {};   // notices a process that ends without detaching
 
     // log buffer and backlog
     BacklogEntry* PendingHead = nullptr;
@@ -137,7 +136,11 @@ public:
     void StopSpying(bool exiting);
     LRESULT HandleCopyData(const COPYDATASTRUCT* data);
     LRESULT HandleRecord(const uint8_t* record, uint32_t length);
-    bool ActOnRecord(const RecordParts& parts);
+    bool ActOnRecord(const RecordView& record, const char* text);
+    void CloseSharedObjects(bool hourglass);
+    void CheckSpiedProcess();
+    bool WaitForNextProcess();
+    void StopForLackOfMemory();
     void ResetCounters();
     void SetRunningState(bool started);
     void FormatCount(HWND label, int32_t value);
