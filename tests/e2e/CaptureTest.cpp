@@ -1,0 +1,323 @@
+// The real viewer, the drop-in Winsock layer and traced programs, each its own process: the
+// viewer is clicked and read from outside as a person would use it.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Catalog.h"
+#include "ControlIds.h"
+#include "ViewerDriver.h"
+
+namespace {
+
+const char SettingsKey[] = "Software\\Quenmoor\\Kestrix";
+const char LogFileName[] = "e2e-capture.log";
+const char WaitingLine[] = "the next process to start and make a socket call will be spyed";
+const char EndedLine[] = "the spied process ended without detaching";
+const DWORD Patience = 20000;
+
+struct Process {
+    PROCESS_INFORMATION info = {};
+    bool Start(std::string commandLine)
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        return CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &info);
+    }
+    // The exit code, or 0xdeadbeef when the process did not end in time.
+    DWORD Wait(DWORD timeoutMs = Patience)
+    {
+        DWORD code = 0xdeadbeef;
+        if (info.hProcess && WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
+            GetExitCodeProcess(info.hProcess, &code);
+        return code;
+    }
+    ~Process()
+    {
+        if (!info.hProcess)
+            return;
+        if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(info.hProcess, 1);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+};
+
+DWORD RunToEnd(const std::string& commandLine)
+{
+    Process process;
+    return process.Start(commandLine) ? process.Wait() : 0xdeadbeef;
+}
+
+// The catalog as ids and names, to compare before and after a capture.
+std::string CatalogSnapshot()
+{
+    int count = 0;
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
+    if (!catalog)
+        return "unreadable";
+    std::ostringstream text;
+    for (int i = 0; i < count; i++) {
+        char name[256] = "";
+        WideCharToMultiByte(CP_ACP, 0, catalog[i].szProtocol, -1, name, sizeof name, nullptr, nullptr);
+        text << catalog[i].dwCatalogEntryId << " " << name << "\n";
+    }
+    FreeCatalog(catalog);
+    return text.str();
+}
+
+int LayerEntries()
+{
+    int count = 0, layer = 0;
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
+    for (int i = 0; catalog && i < count; i++)
+        if (wcsncmp(catalog[i].szProtocol, L"Kestrix", 7) == 0)
+            layer++;
+    FreeCatalog(catalog);
+    return layer;
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The lines about processes and socket life, socket numbers written as N.
+std::vector<std::string> TraceLines(const std::string& text)
+{
+    static const std::regex socketNumber("socket \\(-?[0-9]+\\)");
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitLines(text)) {
+        std::string general = std::regex_replace(line, socketNumber, "socket (N)");
+        if (general.rfind("process ", 0) == 0 || general.rfind("socket (N) created", 0) == 0 ||
+            general.rfind("socket (N) closed", 0) == 0 || general == WaitingLine || general == EndedLine)
+            lines.push_back(general);
+    }
+    return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+std::string ReadWholeFile(const char* name)
+{
+    std::ifstream file(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// One kestrix.exe with a text log file, closed (answering Yes) at the end of the test.
+class Viewer {
+public:
+    Viewer()
+    {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS) {
+            RegSetValueExA(key, "Log File", 0, REG_SZ, reinterpret_cast<const BYTE*>(LogFileName),
+                           sizeof LogFileName);
+            RegCloseKey(key);
+        }
+        DeleteFileA(LogFileName);
+        if (process.Start("kestrix.exe"))
+            driver.Find(process.info.dwProcessId, Patience);
+    }
+    ~Viewer()
+    {
+        if (driver.Window() && IsWindow(driver.Window())) {
+            EXPECT_TRUE(driver.CloseAnsweringYes(Patience)) << "the viewer did not close";
+        }
+        EXPECT_EQ(0u, process.Wait());
+        RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+    }
+    bool Ready() const { return driver.Window() != nullptr; }
+    std::string Log() const { return driver.Text(Id::Memo1); }
+    bool LogShows(const std::string& text, int times = 1) const
+    {
+        return WaitUntil(
+            [&] {
+                std::string log = Log();
+                int found = 0;
+                for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+                    found++;
+                return found >= times;
+            },
+            Patience);
+    }
+    bool Start() const
+    {
+        return driver.Click(Id::ButtonStart) &&
+               WaitUntil([&] { return driver.StatusText(1) == "Started"; }, Patience) && LogShows(WaitingLine);
+    }
+    bool Stop() const
+    {
+        return driver.Click(Id::ButtonStop) && WaitUntil([&] { return driver.StatusText(1) == "Stopped"; }, Patience);
+    }
+    std::string Counts() const
+    {
+        return driver.Text(Id::LabelSCreated) + " " + driver.Text(Id::LabelSClosed) + " " +
+               driver.Text(Id::LabelSCurrent);
+    }
+
+    Process process;
+    ViewerDriver driver;
+};
+
+}  // namespace
+
+TEST(Capture, TracedProgramIsLoggedCountedAndTheViewerWaitsAgain)
+{
+    std::string catalogBefore = CatalogSnapshot();
+    {
+        Viewer viewer;
+        ASSERT_TRUE(viewer.Ready());
+        EXPECT_EQ("Stopped", viewer.driver.StatusText(1));
+        ASSERT_TRUE(viewer.Start()) << viewer.driver.StatusText(1) << "\n" << viewer.Log();
+        EXPECT_GT(LayerEntries(), 1) << "Start puts the layer and its chains in the catalog";
+
+        EXPECT_EQ(0u, RunToEnd("socketlife.exe"));
+        ASSERT_TRUE(viewer.LogShows(WaitingLine, 2)) << viewer.Log();
+        EXPECT_EQ("Started", viewer.driver.StatusText(1));
+        EXPECT_EQ("4 4 0", viewer.Counts());
+
+        const std::string created = "socket (N) created [family=AF_INET, ";
+        const std::vector<std::string> expected = {
+            WaitingLine,
+            "process attached, command line='socketlife.exe'",
+            created + "type=SOCK_DGRAM, protocol=IPPROTO_UDP, dwFlags=WSA_FLAG_OVERLAPPED]",
+            created + "type=SOCK_DGRAM, protocol=IPPROTO_UDP, dwFlags=WSA_FLAG_OVERLAPPED]",
+            created + "type=SOCK_STREAM, protocol=IPPROTO_TCP, dwFlags=WSA_FLAG_OVERLAPPED]",
+            created + "type=SOCK_STREAM, protocol=IPPROTO_TCP, dwFlags=WSA_FLAG_OVERLAPPED]",
+            "socket (N) closed; bytes received=0, bytes sent=5",
+            "socket (N) closed; bytes received=0, bytes sent=0",
+            "socket (N) closed; bytes received=5, bytes sent=0",
+            "socket (N) closed; bytes received=0, bytes sent=5",
+            "process detached",
+            WaitingLine,
+        };
+        EXPECT_EQ(Joined(expected), Joined(TraceLines(viewer.Log()))) << "log buffer:\n" << viewer.Log();
+
+        ASSERT_TRUE(viewer.Stop());
+        EXPECT_EQ(Joined(expected), Joined(TraceLines(ReadWholeFile(LogFileName))))
+            << "log file:\n" << ReadWholeFile(LogFileName);
+        EXPECT_TRUE(viewer.LogShows("stopped by user"));
+
+        // Start after Stop opens the block again without installing a second time
+        int entries = LayerEntries();
+        ASSERT_TRUE(viewer.Start()) << viewer.driver.WaitForMessageBox(500);
+        EXPECT_EQ(entries, LayerEntries());
+        EXPECT_EQ(0u, RunToEnd("socketlife.exe"));
+        EXPECT_TRUE(viewer.LogShows("process detached")) << viewer.Log();
+        EXPECT_EQ("4 4 0", viewer.Counts());
+    }
+    EXPECT_EQ(catalogBefore, CatalogSnapshot()) << "exit removes the layer";
+}
+
+TEST(Capture, OneProcessAtATimeAndTheNextAfterItDetaches)
+{
+    Viewer viewer;
+    ASSERT_TRUE(viewer.Ready());
+    EXPECT_EQ(0u, RunToEnd("recordsender.exe text stopped")) << "a record while stopped is answered 0";
+    ASSERT_TRUE(viewer.Start());
+    EXPECT_EQ(0u, RunToEnd("recordsender.exe text unclaimed")) << "nobody claimed the block yet";
+
+    Process first;
+    ASSERT_TRUE(first.Start("socketpause.exe 4000"));
+    ASSERT_TRUE(viewer.LogShows("command line='socketpause.exe 4000'")) << viewer.Log();
+    EXPECT_EQ(1u, RunToEnd("recordsender.exe text intruder")) << "another process while one is spied is told to stop";
+    EXPECT_EQ(0u, RunToEnd("socketpause.exe 0")) << "a second program still works";
+    EXPECT_EQ(0u, first.Wait());
+    ASSERT_TRUE(viewer.LogShows(WaitingLine, 2)) << viewer.Log();
+
+    // the next process is accepted without another Start
+    EXPECT_EQ(0u, RunToEnd("socketpause.exe 1"));
+    ASSERT_TRUE(viewer.LogShows(WaitingLine, 3)) << viewer.Log();
+    std::string log = viewer.Log();
+    EXPECT_NE(std::string::npos, log.find("command line='socketpause.exe 1'")) << log;
+    EXPECT_EQ(std::string::npos, log.find("command line='socketpause.exe 0'")) << log;
+    for (const char* dropped : {"stopped", "unclaimed", "intruder"})
+        EXPECT_EQ(std::string::npos, log.find(dropped)) << dropped;
+}
+
+TEST(Capture, SecondCopyFailsItsStartAndTheFirstKeepsWorking)
+{
+    Viewer first;
+    ASSERT_TRUE(first.Ready());
+    ASSERT_TRUE(first.Start());
+    Process secondProcess;
+    ASSERT_TRUE(secondProcess.Start("kestrix.exe"));
+    ViewerDriver second;
+    ASSERT_TRUE(second.Find(secondProcess.info.dwProcessId, Patience));
+    ASSERT_TRUE(second.Click(Id::ButtonStart));
+    EXPECT_EQ("another copy of Kestrix is running", second.WaitForMessageBox(Patience));
+    EXPECT_TRUE(second.AnswerMessageBox(IDOK));
+    EXPECT_TRUE(WaitUntil([&] { return second.StatusText(1) == "Stopped"; }, Patience)) << second.StatusText(1);
+    EXPECT_TRUE(second.CloseAnsweringYes(Patience));
+    EXPECT_EQ(0u, secondProcess.Wait());
+
+    EXPECT_EQ(0u, RunToEnd("socketlife.exe"));
+    EXPECT_TRUE(first.LogShows("process detached")) << first.Log();
+    EXPECT_EQ("4 4 0", first.Counts());
+}
+
+TEST(Capture, KilledProgramIsNoticedAndTheNextIsTraced)
+{
+    Viewer viewer;
+    ASSERT_TRUE(viewer.Ready());
+    ASSERT_TRUE(viewer.Start());
+    Process doomed;
+    ASSERT_TRUE(doomed.Start("socketpause.exe 60000"));
+    ASSERT_TRUE(viewer.LogShows("command line='socketpause.exe 60000'")) << viewer.Log();
+    ASSERT_TRUE(WaitUntil([&] { return viewer.Counts() == "1 0 1"; }, Patience)) << viewer.Counts();
+    TerminateProcess(doomed.info.hProcess, 9);
+    ASSERT_TRUE(viewer.LogShows(EndedLine)) << viewer.Log();
+    ASSERT_TRUE(viewer.LogShows(WaitingLine, 2)) << viewer.Log();
+
+    EXPECT_EQ(0u, RunToEnd("socketlife.exe"));
+    EXPECT_TRUE(viewer.LogShows("process detached")) << viewer.Log();
+    EXPECT_EQ("4 4 0", viewer.Counts());
+}
+
+TEST(Capture, MalformedRecordsNeitherCrashTheViewerNorSpoilItsLogFile)
+{
+    Viewer viewer;
+    ASSERT_TRUE(viewer.Ready());
+    ASSERT_TRUE(viewer.Start());
+    for (const char* seed : {"1", "2"}) {
+        std::string command = std::string("recordsender.exe fuzz ") + seed + " 2000";
+        ASSERT_EQ(0u, RunToEnd(command)) << command;
+        // every record was handled when its SendMessage returned: the viewer is alive and running
+        ASSERT_TRUE(IsWindow(viewer.driver.Window()));
+        EXPECT_EQ("Started", viewer.driver.StatusText(1));
+        EXPECT_EQ("100 0 100", viewer.Counts()) << "only the well-formed records count, seed " << seed;
+    }
+    ASSERT_TRUE(viewer.Stop());
+    std::vector<std::string> lines = SplitLines(ReadWholeFile(LogFileName));
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(WaitingLine, lines.front());
+    // the file ends as it should: nothing after the Stop line, and each run closed by its detach
+    std::vector<std::string> tail(lines.end() - 4, lines.end());
+    EXPECT_EQ(Joined({"fuzzing finished", "process detached", WaitingLine, "stopped by user"}), Joined(tail));
+    int finished = 0;
+    for (const std::string& line : lines)
+        finished += line == "fuzzing finished";
+    EXPECT_EQ(2, finished);
+}

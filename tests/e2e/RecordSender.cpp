@@ -1,0 +1,135 @@
+// Sends log records to the viewer's window from outside any traced program.
+//   recordsender text TEXT        one text record; the exit code is the viewer's reply
+//   recordsender fuzz SEED COUNT  claims the control block as a traced process would, then sends
+//                                 COUNT malformed records of random sizes and contents, with 100
+//                                 well-formed socket-created records among them, a text record
+//                                 "fuzzing finished" and a "process detached" record
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ControlBlock.h"
+#include "LogRecord.h"
+
+namespace {
+
+HWND ViewerWindow() { return FindWindowA("TForm1", nullptr); }
+
+LRESULT Send(HWND viewer, const void* data, DWORD size)
+{
+    COPYDATASTRUCT message = {GetCurrentProcessId(), size, const_cast<void*>(data)};
+    DWORD_PTR reply = 0xdeadbeef;
+    if (!SendMessageTimeoutA(viewer, WM_COPYDATA, 0, LPARAM(&message), SMTO_ABORTIFHUNG, 10000, &reply)) {
+        printf("recordsender: FAILED: the viewer did not answer (%lu)\n", GetLastError());
+        exit(100);
+    }
+    return LRESULT(reply);
+}
+
+std::string Word(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
+
+std::string TextRecord(const char* text) { return Word(0) + text + std::string(1, '\0'); }
+
+std::string SocketRecord(DWORD kind, DWORD socket, const char* text)
+{
+    return Word(8) + Word(kind) + Word(socket) + text + std::string(1, '\0');
+}
+
+// Claims the block as the provider does at process attach; false when no viewer waits.
+bool Claim(HWND* viewer)
+{
+    HANDLE semaphore = OpenSemaphoreA(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, KESTRIX_SEMAPHORE_NAME);
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, KESTRIX_MAPPING_NAME);
+    if (!semaphore || !mapping)
+        return false;
+    auto* block = static_cast<ControlBlock*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(ControlBlock)));
+    if (!block)
+        return false;
+    WaitForSingleObject(semaphore, INFINITE);
+    bool claimed = block->claimed == 0;
+    if (claimed) {
+        block->claimed = 1;
+        block->processId = GetCurrentProcessId();
+        block->acknowledged = 0;
+        *viewer = HWND(UINT_PTR(block->viewerWindow));
+    }
+    ReleaseSemaphore(semaphore, 1, nullptr);
+    UnmapViewOfFile(block);
+    CloseHandle(mapping);
+    CloseHandle(semaphore);
+    return claimed;
+}
+
+// A record whose length word, kind and text need not agree with its size. Kinds that would
+// change the socket counters or end the trace are left to the well-formed records.
+std::vector<BYTE> MalformedRecord(std::mt19937& random)
+{
+    std::vector<BYTE> record(random() % 300);
+    for (BYTE& byte : record)
+        byte = BYTE(random());
+    if (record.size() >= 4) {
+        const DWORD lengths[] = {0, 4, 8, 12, DWORD(record.size() - 4), DWORD(record.size()), 0x7fffffff,
+                                 0xffffffff, 0x80000000, DWORD(random() % 400)};
+        DWORD length = lengths[random() % 10];
+        memcpy(record.data(), &length, 4);
+    }
+    if (record.size() >= 8) {
+        const DWORD kinds[] = {0, 3, 4, 6, 0xffffffff};
+        DWORD kind = kinds[random() % 5];
+        memcpy(record.data() + 4, &kind, 4);
+    }
+    return record;
+}
+
+int Fuzz(unsigned seed, int count)
+{
+    HWND viewer = nullptr;
+    if (!Claim(&viewer)) {
+        printf("recordsender: FAILED: no open control block\n");
+        return 2;
+    }
+    std::mt19937 random(seed);
+    Send(viewer, TextRecord("fuzzing started").data(), DWORD(TextRecord("fuzzing started").size()));
+    int created = 0;
+    for (int i = 0; i < count; i++) {
+        if (i % (count / 100 > 0 ? count / 100 : 1) == 0 && created < 100) {
+            std::string record = SocketRecord(RecordSocketCreated, DWORD(5000 + created++), "well-formed");
+            Send(viewer, record.data(), DWORD(record.size()));
+        }
+        std::vector<BYTE> record = MalformedRecord(random);
+        // an empty message carries no data pointer at all
+        Send(viewer, record.empty() ? nullptr : record.data(), DWORD(record.size()));
+    }
+    while (created < 100) {
+        std::string record = SocketRecord(RecordSocketCreated, DWORD(5000 + created++), "well-formed");
+        Send(viewer, record.data(), DWORD(record.size()));
+    }
+    std::string finished = TextRecord("fuzzing finished");
+    Send(viewer, finished.data(), DWORD(finished.size()));
+    std::string detached = SocketRecord(RecordProcessDetached, 0, "process detached");
+    Send(viewer, detached.data(), DWORD(detached.size()));
+    printf("recordsender: %d records sent\n", count + 102);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && strcmp(argv[1], "text") == 0) {
+        HWND viewer = ViewerWindow();
+        if (!viewer)
+            return 100;
+        std::string record = TextRecord(argv[2]);
+        return int(Send(viewer, record.data(), DWORD(record.size())));
+    }
+    if (argc == 4 && strcmp(argv[1], "fuzz") == 0)
+        return Fuzz(unsigned(strtoul(argv[2], nullptr, 10)), atoi(argv[3]));
+    fprintf(stderr, "usage: recordsender text TEXT | fuzz SEED COUNT\n");
+    return 99;
+}
