@@ -3,6 +3,7 @@
 //   viewerdriver click Start|Stop|Pause    clicks the button
 //   viewerdriver wait-status PANEL TEXT MS waits until the status panel shows TEXT
 //   viewerdriver wait-log TEXT MS          waits until the log buffer holds TEXT
+//   viewerdriver wait-last-line TEXT MS    waits until TEXT is the log buffer's last line
 //   viewerdriver counts                    prints the five counters
 //   viewerdriver close-yes MS              closes the viewer, answering Yes to its question
 // Exits 0 on success, 1 when the condition did not come true in time.
@@ -24,7 +25,7 @@ const ButtonName Buttons[] = {{"Start", Id::ButtonStart}, {"Stop", Id::ButtonSto
 int Usage()
 {
     fprintf(stderr, "usage: viewerdriver find MS | click Start|Stop|Pause | wait-status PANEL TEXT MS |"
-                    " wait-log TEXT MS | counts | close-yes MS\n");
+                    " wait-log TEXT MS | wait-last-line TEXT MS | counts | close-yes MS\n");
     return 2;
 }
 
@@ -59,6 +60,19 @@ int main(int argc, char** argv)
     if (strcmp(command, "wait-log") == 0 && argc == 4) {
         bool shown = WaitUntil([&] { return viewer.Text(Id::Memo1).find(argv[2]) != std::string::npos; },
                                DWORD(atoi(argv[3])));
+        return shown ? 0 : 1;
+    }
+    if (strcmp(command, "wait-last-line") == 0 && argc == 4) {
+        auto lastLine = [&] {
+            std::string text = viewer.Text(Id::Memo1);
+            while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+                text.pop_back();
+            size_t start = text.find_last_of("\r\n");
+            return start == std::string::npos ? text : text.substr(start + 1);
+        };
+        bool shown = WaitUntil([&] { return lastLine() == argv[2]; }, DWORD(atoi(argv[3])));
+        if (!shown)
+            fprintf(stderr, "viewerdriver: the last line is \"%s\"\n", lastLine().c_str());
         return shown ? 0 : 1;
     }
     if (strcmp(command, "counts") == 0) {
