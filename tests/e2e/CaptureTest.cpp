@@ -321,3 +321,29 @@ TEST(Capture, MalformedRecordsNeitherCrashTheViewerNorSpoilItsLogFile)
         finished += line == "fuzzing finished";
     EXPECT_EQ(2, finished);
 }
+
+TEST(Capture, StartFailsWhileTheLayerIsInstalledByOthersAndWorksOnceItIsGone)
+{
+    const std::string layerId = "{F388AA6E-39C9-4C31-9AF1-41866B21EF03}";
+    std::string catalogBefore = CatalogSnapshot();
+    char directory[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof directory, directory);
+    ASSERT_EQ(0u, RunToEnd("wscatalog.exe install " + std::string(directory) + "\\kestrixlayer.dll " + layerId +
+                           " Kestrix"));
+    {
+        Viewer viewer;
+        ASSERT_TRUE(viewer.Ready());
+        ASSERT_TRUE(viewer.driver.Click(Id::ButtonStart));
+        EXPECT_EQ("could not initialize", viewer.driver.WaitForMessageBox(Patience));
+        EXPECT_TRUE(viewer.driver.AnswerMessageBox(IDOK));
+        EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(viewer.driver.Control(Id::ButtonStart)) != 0; }, Patience));
+        EXPECT_EQ("Stopped", viewer.driver.StatusText(1));
+
+        // the failed Start closed its objects: the next one creates them and installs the layer
+        EXPECT_EQ(0u, RunToEnd("wscatalog.exe remove " + layerId));
+        ASSERT_TRUE(viewer.Start()) << viewer.driver.WaitForMessageBox(500);
+        EXPECT_EQ(0u, RunToEnd("socketlife.exe"));
+        EXPECT_TRUE(viewer.LogShows("process detached")) << viewer.Log();
+    }
+    EXPECT_EQ(catalogBefore, CatalogSnapshot());
+}
