@@ -56,6 +56,8 @@ case $action in
     wineserver -k 2>/dev/null
     if [ -f "$session/xvfb.pid" ]; then
       kill "$(cat "$session/xvfb.pid")" 2>/dev/null
+      # setsid may have forked, leaving the recorded pid to a parent that is already gone.
+      pkill -f "^Xvfb $(cat "$session/display") " 2>/dev/null
       rm -f "$session/xvfb.pid" "$session/display"
       echo "wine-session: stopped Xvfb"
     fi
