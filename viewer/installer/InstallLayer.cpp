@@ -17,8 +17,6 @@ struct BaseList {
     int count;
 };
 
-bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
-
 // Collects the base providers; fails when the layer is there already or there are too many.
 bool CollectBaseProviders(BaseList& bases)
 {
@@ -34,7 +32,7 @@ bool CollectBaseProviders(BaseList& bases)
                 ok = false;
             else
                 bases.ids[bases.count++] = catalog[i].dwCatalogEntryId;
-        } else if (SameGuid(catalog[i].ProviderId, LayerProviderId)) {
+        } else if (IsEqualGUID(catalog[i].ProviderId, LayerProviderId)) {
             ok = false;
         }
     }
@@ -84,7 +82,7 @@ bool InstallChains(const BaseList& bases, WCHAR* path, const char* name)
     DWORD layerId = 0;
     bool found = false;
     for (int i = 0; i < count && !found; i++)
-        if (SameGuid(catalog[i].ProviderId, LayerProviderId)) {
+        if (IsEqualGUID(catalog[i].ProviderId, LayerProviderId)) {
             layerId = catalog[i].dwCatalogEntryId;
             found = true;
         }
@@ -136,7 +134,7 @@ bool MoveChainsToFront()
     if (order) {
         DWORD layerId = 0;
         for (int i = 0; i < count; i++)
-            if (SameGuid(catalog[i].ProviderId, LayerProviderId))
+            if (IsEqualGUID(catalog[i].ProviderId, LayerProviderId))
                 layerId = catalog[i].dwCatalogEntryId;
         int n = 0;
         for (int i = 0; i < count; i++)

@@ -23,8 +23,6 @@ struct RebuildGroup {
     int level;
 };
 
-bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
-
 template <typename T> T* AllocArray(int count)
 {
     return static_cast<T*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(T) * (count > 0 ? count : 1)));
@@ -52,7 +50,7 @@ bool FillGroup(RebuildGroup& group, const WSAPROTOCOL_INFOW* catalog, int count)
         group.longestChain = std::max(group.longestChain, entry.ProtocolChain.ChainLen);
         bool known = false;
         for (int g = 0; g < group.chainIdCount && !known; g++)
-            known = SameGuid(group.chainIds[g], entry.ProviderId);
+            known = IsEqualGUID(group.chainIds[g], entry.ProviderId);
         if (!known)
             group.chainIds[group.chainIdCount++] = entry.ProviderId;
         for (int j = 1; j < MAX_PROTOCOL_CHAIN && j < entry.ProtocolChain.ChainLen; j++)
@@ -76,7 +74,7 @@ void ReplaceIdEverywhere(RebuildGroup* groups, int groupCount, IdList& order, DW
 
 bool SameShape(const WSAPROTOCOL_INFOW& a, const WSAPROTOCOL_INFOW& b)
 {
-    return SameGuid(a.ProviderId, b.ProviderId) && a.dwServiceFlags1 == b.dwServiceFlags1 &&
+    return IsEqualGUID(a.ProviderId, b.ProviderId) && a.dwServiceFlags1 == b.dwServiceFlags1 &&
            a.dwServiceFlags2 == b.dwServiceFlags2 && a.dwServiceFlags3 == b.dwServiceFlags3 &&
            a.dwServiceFlags4 == b.dwServiceFlags4 && a.ProtocolChain.ChainLen == b.ProtocolChain.ChainLen &&
            a.iVersion == b.iVersion && a.iAddressFamily == b.iAddressFamily &&
@@ -97,7 +95,7 @@ int ReinstallGroup(RebuildGroup& group, RebuildGroup* groups, int groupCount, Id
     if (!catalog)
         return -1;
     for (int i = 0; i < count; i++)
-        if (SameGuid(catalog[i].ProviderId, group.layered.ProviderId)) {
+        if (IsEqualGUID(catalog[i].ProviderId, group.layered.ProviderId)) {
             ReplaceIdEverywhere(groups, groupCount, order, group.layered.dwCatalogEntryId,
                                 catalog[i].dwCatalogEntryId);
             group.layered.dwCatalogEntryId = catalog[i].dwCatalogEntryId;
@@ -111,7 +109,7 @@ int ReinstallGroup(RebuildGroup& group, RebuildGroup* groups, int groupCount, Id
     for (int g = 0; g < group.chainIdCount; g++) {
         int n = 0;
         for (int c = 0; c < group.chainCount; c++)
-            if (SameGuid(group.chains[c].ProviderId, group.chainIds[g]))
+            if (IsEqualGUID(group.chains[c].ProviderId, group.chainIds[g]))
                 batch[n++] = group.chains[c];
         if (WSCInstallProvider(&group.chainIds[g], group.path, batch, n, &error) != 0) {
             FreeArray(batch);

@@ -10,8 +10,6 @@ namespace {
 const char Refuse64BitMessage[] = "Unable to remove providers in 64-bit catalog from 32-bit process!\n";
 const int UpdatePathSize = 127;
 
-bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
-
 bool IsBaseProvider(const WSAPROTOCOL_INFOW* catalog, int count, DWORD id)
 {
     for (int i = 0; i < count; i++)
@@ -113,7 +111,7 @@ int RemoveLayer()
         bool found = false;
         DWORD layerId = 0;
         for (int i = 0; i < count && !found; i++)
-            if (SameGuid(catalog[i].ProviderId, LayerProviderId)) {
+            if (IsEqualGUID(catalog[i].ProviderId, LayerProviderId)) {
                 layerId = catalog[i].dwCatalogEntryId;
                 found = true;
             }
