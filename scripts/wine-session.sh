@@ -22,6 +22,12 @@ make_prefix() {
 }
 
 start_display() {
+  # A session already started for this build tree (by the test fixture, or a script run inside
+  # it) is reused, so that its Xvfb is the one stopped at the end.
+  if [ -f "$session/xvfb.pid" ] && [ -f "$session/display" ] &&
+     pgrep -f "^Xvfb $(cat "$session/display") " >/dev/null; then
+    return
+  fi
   if [ -n "${DISPLAY:-}" ]; then
     echo "$DISPLAY" > "$session/display"
     return
