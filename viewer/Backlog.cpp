@@ -262,11 +262,7 @@ void TForm1::Pause()
     SetStatusText(1, StatusPaused);
     EnableItem(MenuItemPause, false);
     EnableItem(MenuItemResume, true);
-    SpeedButtonPauseDown = true;
-    InvalidateRect(SpeedButtonPause, nullptr, TRUE);
-    SetControlHint(Id::SpeedButtonPause, std::string("Resume|") + HintOf(MenuItemResume));
-    SetWindowTextA(ButtonPause, "&Resume");
-    SetControlHint(Id::ButtonPause, std::string("|") + HintOf(MenuItemResume));
+    ShowPauseButtons(true);
 }
 
 void TForm1::Resume()
@@ -279,11 +275,17 @@ void TForm1::Resume()
     SetStatusText(1, StatusStarted);
     EnableItem(MenuItemPause, true);
     EnableItem(MenuItemResume, false);
-    SpeedButtonPauseDown = false;
+    ShowPauseButtons(false);
+}
+
+void TForm1::ShowPauseButtons(bool paused)
+{
+    UINT item = paused ? MenuItemResume : MenuItemPause;
+    SpeedButtonPauseDown = paused;
     InvalidateRect(SpeedButtonPause, nullptr, TRUE);
-    SetControlHint(Id::SpeedButtonPause, std::string("Pause|") + HintOf(MenuItemPause));
-    SetWindowTextA(ButtonPause, "&Pause");
-    SetControlHint(Id::ButtonPause, std::string("|") + HintOf(MenuItemPause));
+    SetControlHint(Id::SpeedButtonPause, std::string(paused ? "Resume|" : "Pause|") + HintOf(item));
+    SetWindowTextA(ButtonPause, paused ? "&Resume" : "&Pause");
+    SetControlHint(Id::ButtonPause, std::string("|") + HintOf(item));
 }
 
 void TForm1::Clear()

@@ -299,11 +299,7 @@ void TForm1::SetRunningState(bool started)
     if (!started) {
         Paused = false;
         EnableItem(MenuItemResume, false);
-        SpeedButtonPauseDown = false;
-        InvalidateRect(SpeedButtonPause, nullptr, TRUE);
-        SetControlHint(Id::SpeedButtonPause, std::string("Pause|") + HintOf(MenuItemPause));
-        SetWindowTextA(ButtonPause, "&Pause");
-        SetControlHint(Id::ButtonPause, std::string("|") + HintOf(MenuItemPause));
+        ShowPauseButtons(false);
     }
     InvalidateRect(EditLogFile, nullptr, TRUE);
 }

@@ -162,6 +162,8 @@ public:
     void CloseBacklog();
     void Pause();
     void Resume();
+    // The pause tool button, the Pause/Resume button and their hints, as paused or not.
+    void ShowPauseButtons(bool paused);
     void Clear();
     void ToggleColors();
     void ToggleShowBacklog();
