@@ -63,6 +63,17 @@ int Finish(int error, LPINT lpErrno)
     return SOCKET_ERROR;
 }
 
+// The argument checks that installing and updating a provider share.
+int ProviderArgumentsError(const GUID* id, const WCHAR* path, const WSAPROTOCOL_INFOW* entries,
+                           DWORD count, const int* errorCell)
+{
+    if (!id || !path || !entries || !errorCell)
+        return WSAEFAULT;
+    if (count == 0 || !PathAcceptable(path))
+        return WSAEINVAL;
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -71,10 +82,9 @@ int WSPAPI WSCInstallProvider(LPGUID lpProviderId, const WCHAR* lpszProviderDllP
                               const LPWSAPROTOCOL_INFOW lpProtocolInfoList,
                               DWORD dwNumberOfEntries, LPINT lpErrno)
 {
-    if (!lpProviderId || !lpszProviderDllPath || !lpProtocolInfoList || !lpErrno)
-        return Finish(WSAEFAULT, lpErrno);
-    if (dwNumberOfEntries == 0 || !PathAcceptable(lpszProviderDllPath))
-        return Finish(WSAEINVAL, lpErrno);
+    if (int refused = ProviderArgumentsError(lpProviderId, lpszProviderDllPath, lpProtocolInfoList,
+                                             dwNumberOfEntries, lpErrno))
+        return Finish(refused, lpErrno);
     int error = ChangeCatalog([&](Catalog& catalog) {
         // One installation per GUID: a second one would make the GUID ambiguous for removal.
         if (HasProvider(catalog, *lpProviderId))
@@ -114,10 +124,9 @@ int WSPAPI WSCUpdateProvider(LPGUID lpProviderId, const WCHAR* lpszProviderDllPa
                              const LPWSAPROTOCOL_INFOW lpProtocolInfoList,
                              DWORD dwNumberOfEntries, LPINT lpErrno)
 {
-    if (!lpProviderId || !lpszProviderDllPath || !lpProtocolInfoList || !lpErrno)
-        return Finish(WSAEFAULT, lpErrno);
-    if (dwNumberOfEntries == 0 || !PathAcceptable(lpszProviderDllPath))
-        return Finish(WSAEINVAL, lpErrno);
+    if (int refused = ProviderArgumentsError(lpProviderId, lpszProviderDllPath, lpProtocolInfoList,
+                                             dwNumberOfEntries, lpErrno))
+        return Finish(refused, lpErrno);
     int error = ChangeCatalog([&](Catalog& catalog) {
         for (DWORD i = 0; i < dwNumberOfEntries; ++i) {
             const WSAPROTOCOL_INFOW& info = lpProtocolInfoList[i];
