@@ -157,6 +157,21 @@ void SendDataEvent(SOCKET socket, const WSABUF* buffers, DWORD bufferCount, DWOR
     HeapFree(channelHeap, 0, payload);
 }
 
+void SendCountEvent(SOCKET socket, DWORD byteCount, DWORD kind, const char* format, ...)
+{
+    if (!viewerWindow)
+        return;
+    DataPayloadHeader header = {kind, static_cast<DWORD>(socket), byteCount};
+    if (detailLevel == Low) {
+        SendDataRecord(sizeof(header), &header);
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    SendFormattedRecord(sizeof(header), &header, format, arguments);
+    va_end(arguments);
+}
+
 static BOOL CreatedAtOrAfter(const FILETIME& startTime)
 {
     FILETIME created, exited, kernel, user;

@@ -33,3 +33,5 @@ DWORD CopyBufferData(const WSABUF* buffers, DWORD bufferCount, DWORD limit, BYTE
 // payload alone at Low. The format's arguments follow as for SendTextRecord.
 void SendDataEvent(SOCKET socket, const WSABUF* buffers, DWORD bufferCount, DWORD byteCount,
                    DWORD kind, const char* format, ...);
+// As SendDataEvent, with the 12-byte header alone whatever the level: the count without bytes.
+void SendCountEvent(SOCKET socket, DWORD byteCount, DWORD kind, const char* format, ...);

@@ -1,12 +1,72 @@
-// Data transfer calls. Synchronous successes add to the socket's byte totals, which the close
-// reports show.
+// Data transfer calls: synchronous calls are made below and reported at once; overlapped calls
+// go through the overlapped manager and are reported at completion.
+#include "DataReports.h"
 #include "Entries.h"
+#include "OverlappedManager.h"
 #include "SocketContext.h"
+#include <cstring>
 
-static void AddBytes(DWORD* total, int result, const DWORD* count)
+// Concurrent calls on one socket may add at once.
+static void AddBytes(DWORD* total, const DWORD* count)
 {
-    if (result == 0 && count && !IsBadReadPtr(count, sizeof(DWORD)))
-        *total += *count;
+    if (!IsBadReadPtr(count, sizeof(DWORD)))
+        InterlockedExchangeAdd(reinterpret_cast<volatile LONG*>(total), static_cast<LONG>(*count));
+}
+
+static DWORD ValueOf(const DWORD* cell)
+{
+    return IsBadReadPtr(cell, sizeof(DWORD)) ? 0 : *cell;
+}
+
+// The overlapped path shared by the four calls. fill adds what the kind keeps beyond the buffers
+// and the byte count; it stores its own error and answers FALSE for arguments it cannot take.
+// Returns 0 or SOCKET_ERROR; SOCKET_ERROR with WSA_IO_PENDING means the operation is under way
+// and its report follows at completion, any other error is reported by the caller now.
+template <typename Fill>
+static int StartTransfer(SocketContext* context, OperationKind kind, const WSABUF* buffers,
+                         DWORD bufferCount, const DWORD* bytes, LPWSAOVERLAPPED overlapped,
+                         LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
+                         LPINT lpErrno, Fill fill)
+{
+    PendingOperation* operation =
+        PrepareOperation(context, kind, overlapped, routine, threadId, lpErrno);
+    if (!operation)
+        return SOCKET_ERROR;
+    int copyError = CopyBufferArray(operation, buffers, bufferCount);
+    if (copyError || !fill(operation->args)) {
+        if (copyError)
+            *lpErrno = copyError;
+        DiscardOperation(operation);
+        return SOCKET_ERROR;
+    }
+    operation->args.transfer.bytes = ValueOf(bytes);
+    int issued = IssueOperation(operation, context);
+    if (issued == 0)
+        return 0;
+    *lpErrno = issued;
+    return SOCKET_ERROR;
+}
+
+static BOOL FailedNow(int result, const int* lpErrno)
+{
+    return result == SOCKET_ERROR && *lpErrno != WSA_IO_PENDING;
+}
+
+static void Release(SocketContext* context)
+{
+    int releaseError = 0;
+    ReleaseContext(context, &releaseError);
+}
+
+// The receive flags are an in-out cell the operation keeps its own copy of.
+static BOOL TakeReceiveFlags(TransferArgs& args, const DWORD* flags, LPINT lpErrno)
+{
+    if (IsBadReadPtr(flags, sizeof(DWORD))) {
+        *lpErrno = WSAEFAULT;
+        return FALSE;
+    }
+    args.flags = *flags;
+    return TRUE;
 }
 
 int WSPAPI WSPRecv(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
@@ -14,13 +74,33 @@ int WSPAPI WSPRecv(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
                    LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine,
                    LPWSATHREADID lpThreadId, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        int result = CALL_LOWER(context, lpWSPRecv, lpBuffers, dwBufferCount,
-                                lpNumberOfBytesRecvd, lpFlags, lpOverlapped, lpCompletionRoutine,
-                                lpThreadId, lpErrno);
-        AddBytes(&context->bytesReceived, result, lpNumberOfBytesRecvd);
-        return result;
-    });
+    SocketContext* context = FindContext(s, lpErrno);
+    if (!context) {
+        *lpErrno = WSAENOTSOCK;
+        ReportRecvUnknownSocket(s, lpBuffers, dwBufferCount, lpFlags, lpErrno);
+        return SOCKET_ERROR;
+    }
+    ReportRecvStart(context, lpBuffers, dwBufferCount, lpFlags, lpOverlapped);
+    int result;
+    if (lpOverlapped) {
+        result = StartTransfer(context, OpRecv, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
+                               lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
+                               [&](auto& args) {
+                                   return TakeReceiveFlags(args.transfer, lpFlags, lpErrno);
+                               });
+        if (FailedNow(result, lpErrno))
+            ReportRecvResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
+                             lpFlags, lpErrno);
+    } else {
+        result = CALL_LOWER(context, lpWSPRecv, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
+                            lpFlags, lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno);
+        if (result != SOCKET_ERROR)
+            AddBytes(&context->bytesReceived, lpNumberOfBytesRecvd);
+        ReportRecvResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd, lpFlags,
+                         lpErrno);
+    }
+    Release(context);
+    return result;
 }
 
 int WSPAPI WSPRecvFrom(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
@@ -29,13 +109,36 @@ int WSPAPI WSPRecvFrom(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
                        LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine,
                        LPWSATHREADID lpThreadId, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        int result = CALL_LOWER(context, lpWSPRecvFrom, lpBuffers, dwBufferCount,
-                                lpNumberOfBytesRecvd, lpFlags, lpFrom, lpFromlen, lpOverlapped,
-                                lpCompletionRoutine, lpThreadId, lpErrno);
-        AddBytes(&context->bytesReceived, result, lpNumberOfBytesRecvd);
-        return result;
-    });
+    SocketContext* context = FindContext(s, lpErrno);
+    if (!context) {
+        *lpErrno = WSAENOTSOCK;
+        ReportRecvFromUnknownSocket(s, lpBuffers, dwBufferCount, lpFlags, lpErrno);
+        return SOCKET_ERROR;
+    }
+    ReportRecvFromStart(context, lpBuffers, dwBufferCount, lpFlags, lpOverlapped);
+    int result;
+    if (lpOverlapped) {
+        result = StartTransfer(context, OpRecvFrom, lpBuffers, dwBufferCount,
+                               lpNumberOfBytesRecvd, lpOverlapped, lpCompletionRoutine,
+                               lpThreadId, lpErrno, [&](auto& args) {
+                                   args.transfer.from = lpFrom;
+                                   args.transfer.fromLength = lpFromlen;
+                                   return TakeReceiveFlags(args.transfer, lpFlags, lpErrno);
+                               });
+        if (FailedNow(result, lpErrno))
+            ReportRecvFromResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
+                                 lpFlags, lpFrom, lpFromlen, lpErrno);
+    } else {
+        result = CALL_LOWER(context, lpWSPRecvFrom, lpBuffers, dwBufferCount,
+                            lpNumberOfBytesRecvd, lpFlags, lpFrom, lpFromlen, lpOverlapped,
+                            lpCompletionRoutine, lpThreadId, lpErrno);
+        if (result != SOCKET_ERROR)
+            AddBytes(&context->bytesReceived, lpNumberOfBytesRecvd);
+        ReportRecvFromResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
+                             lpFlags, lpFrom, lpFromlen, lpErrno);
+    }
+    Release(context);
+    return result;
 }
 
 int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lpNumberOfBytesSent,
@@ -43,12 +146,47 @@ int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lp
                    LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine,
                    LPWSATHREADID lpThreadId, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        int result = CALL_LOWER(context, lpWSPSend, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
-                                dwFlags, lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno);
-        AddBytes(&context->bytesSent, result, lpNumberOfBytesSent);
-        return result;
-    });
+    SocketContext* context = FindContext(s, lpErrno);
+    if (!context) {
+        *lpErrno = WSAENOTSOCK;
+        ReportSendUnknownSocket(s, lpBuffers, dwBufferCount, dwFlags, lpErrno);
+        return SOCKET_ERROR;
+    }
+    ReportSendStart(context, lpBuffers, dwBufferCount, dwFlags, lpOverlapped);
+    int result;
+    if (lpOverlapped) {
+        result = StartTransfer(context, OpSend, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
+                               lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
+                               [&](auto& args) {
+                                   args.transfer.flags = dwFlags;
+                                   return TRUE;
+                               });
+    } else {
+        result = CALL_LOWER(context, lpWSPSend, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
+                            dwFlags, lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno);
+        if (result != SOCKET_ERROR)
+            AddBytes(&context->bytesSent, lpNumberOfBytesSent);
+    }
+    if (!lpOverlapped || FailedNow(result, lpErrno))
+        ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
+    Release(context);
+    return result;
+}
+
+// The destination is copied into the record, which has room for any socket address; a longer
+// one, or one that cannot be read, is refused rather than cut.
+static BOOL TakeDestination(SendToArgs& args, const sockaddr* to, int toLength, LPINT lpErrno)
+{
+    args.addressLength = toLength;
+    if (!to)
+        return TRUE;
+    if (toLength < 0 || toLength > OperationAddressLimit || IsBadReadPtr(to, toLength)) {
+        *lpErrno = WSAEFAULT;
+        return FALSE;
+    }
+    memcpy(args.address, to, toLength);
+    args.addressGiven = TRUE;
+    return TRUE;
 }
 
 int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
@@ -57,13 +195,32 @@ int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
                      LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine,
                      LPWSATHREADID lpThreadId, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        int result = CALL_LOWER(context, lpWSPSendTo, lpBuffers, dwBufferCount,
-                                lpNumberOfBytesSent, dwFlags, lpTo, iTolen, lpOverlapped,
-                                lpCompletionRoutine, lpThreadId, lpErrno);
-        AddBytes(&context->bytesSent, result, lpNumberOfBytesSent);
-        return result;
-    });
+    SocketContext* context = FindContext(s, lpErrno);
+    if (!context) {
+        *lpErrno = WSAENOTSOCK;
+        ReportSendToUnknownSocket(s, lpBuffers, dwBufferCount, dwFlags, lpTo, iTolen, lpErrno);
+        return SOCKET_ERROR;
+    }
+    ReportSendToStart(context, lpBuffers, dwBufferCount, dwFlags, lpTo, iTolen, lpOverlapped);
+    int result;
+    if (lpOverlapped) {
+        result = StartTransfer(context, OpSendTo, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
+                               lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
+                               [&](auto& args) {
+                                   args.sendTo.flags = dwFlags;
+                                   return TakeDestination(args.sendTo, lpTo, iTolen, lpErrno);
+                               });
+    } else {
+        result = CALL_LOWER(context, lpWSPSendTo, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
+                            dwFlags, lpTo, iTolen, lpOverlapped, lpCompletionRoutine, lpThreadId,
+                            lpErrno);
+        if (result != SOCKET_ERROR)
+            AddBytes(&context->bytesSent, lpNumberOfBytesSent);
+    }
+    if (!lpOverlapped || FailedNow(result, lpErrno))
+        ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
+    Release(context);
+    return result;
 }
 
 int WSPAPI WSPRecvDisconnect(SOCKET s, LPWSABUF lpInboundDisconnectData, LPINT lpErrno)

@@ -1,6 +1,7 @@
 // Entries the layer answers itself or routes without a socket of their own: select, overlapped
 // results, blocking-call cancellation, cleanup, duplication and address conversion.
 #include "Entries.h"
+#include "OverlappedManager.h"
 #include "SocketContext.h"
 #include <cstring>
 
@@ -122,12 +123,41 @@ int WSPAPI WSPSelect(int nfds, fd_set* readfds, fd_set* writefds, fd_set* except
     return result;
 }
 
+// The overlapped manager leaves the outcome in the application's own overlapped: the status in
+// Internal, the byte count in InternalHigh, the error in Offset and the flags in OffsetHigh.
+static BOOL ReadOverlappedResult(LPWSAOVERLAPPED overlapped, LPDWORD transferred, BOOL wait,
+                                 LPDWORD flags, LPINT lpErrno)
+{
+    if (IsBadWritePtr(overlapped, sizeof(*overlapped)) ||
+        IsBadWritePtr(transferred, sizeof(DWORD)) || IsBadWritePtr(flags, sizeof(DWORD))) {
+        *lpErrno = WSAEFAULT;
+        return FALSE;
+    }
+    if (overlapped->Internal == WSS_OPERATION_IN_PROGRESS) {
+        if (!wait) {
+            *lpErrno = WSA_IO_INCOMPLETE;
+            return FALSE;
+        }
+        HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) &
+                                                ~static_cast<ULONG_PTR>(1));
+        DWORD waited = WaitForSingleObject(event, INFINITE);
+        if (waited == WAIT_FAILED || overlapped->Internal == WSS_OPERATION_IN_PROGRESS) {
+            *lpErrno = overlapped->Internal == WSS_OPERATION_IN_PROGRESS ? WSA_IO_PENDING
+                                                                         : WSASYSCALLFAILURE;
+            return FALSE;
+        }
+    }
+    *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+    *flags = overlapped->OffsetHigh;
+    *lpErrno = static_cast<int>(overlapped->Offset);
+    return overlapped->Offset == 0;
+}
+
 BOOL WSPAPI WSPGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWORD lpcbTransfer,
                                    BOOL fWait, LPDWORD lpdwFlags, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, FALSE, [&](SocketContext* context) {
-        return CALL_LOWER(context, lpWSPGetOverlappedResult, lpOverlapped, lpcbTransfer, fWait,
-                          lpdwFlags, lpErrno);
+    return ForwardOnSocket(s, lpErrno, FALSE, [&](SocketContext*) {
+        return ReadOverlappedResult(lpOverlapped, lpcbTransfer, fWait, lpdwFlags, lpErrno);
     });
 }
 
@@ -143,17 +173,24 @@ int WSPAPI WSPCleanup(LPINT lpErrno)
 {
     if (detaching)
         return 0;
+    EnterCriticalSection(&startupLock);
     EnterCriticalSection(&mainLock);
     if (startupCount == 0) {
         LeaveCriticalSection(&mainLock);
+        LeaveCriticalSection(&startupLock);
         *lpErrno = WSANOTINITIALISED;
         return SOCKET_ERROR;
     }
     if (--startupCount == 0) {
+        // startupLock keeps any start-up out while mainLock is let go for the workers.
+        LeaveCriticalSection(&mainLock);
+        StopOverlappedManager();
+        EnterCriticalSection(&mainLock);
         Sleep(TeardownPauseMilliseconds);
         ShutdownProviders(lpErrno);
     }
     LeaveCriticalSection(&mainLock);
+    LeaveCriticalSection(&startupLock);
     return 0;
 }
 

@@ -9,6 +9,7 @@ volatile LONG detaching;
 
 void InitializeProcessLocks()
 {
+    InitializeCriticalSection(&startupLock);
     InitializeCriticalSection(&mainLock);
     InitializeCriticalSection(&poolLock);
     blockingProviderSlot = TlsAlloc();
@@ -32,6 +33,7 @@ void ProcessDetach(void* reserved)
     }
     LeaveCriticalSection(&mainLock);
     DeleteCriticalSection(&mainLock);
+    DeleteCriticalSection(&startupLock);
     DeleteCriticalSection(&poolLock);
     if (!reserved && blockingProviderSlot != TLS_OUT_OF_INDEXES) {
         TlsFree(blockingProviderSlot);

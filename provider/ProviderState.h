@@ -30,6 +30,15 @@ struct LowerProvider {
     BOOL started;             // the next provider's WSPStartup succeeded, so it needs a WSPCleanup
 };
 
+// Locks, outermost first; where one is held while another is taken, they follow this order:
+//   startupLock               WSPStartup and WSPCleanup, each as a whole
+//   a SocketContext's lock    at most one at a time
+//   mainLock                  start-up state, teardown, handle lookups (FindContext, ReleaseContext)
+//   a LowerProvider's lock    its socket list
+//   poolLock                  the operation pool, the work queue and the manager's handles
+// The last WSPCleanup stops the overlapped manager holding startupLock alone: the workers take
+// mainLock to finish what they are doing.
+extern CRITICAL_SECTION startupLock;
 extern CRITICAL_SECTION mainLock;
 extern WSPUPCALLTABLE upcallTable;
 extern WSPPROC_TABLE providerProcTable;

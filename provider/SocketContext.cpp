@@ -78,20 +78,22 @@ SocketContext* FindContext(SOCKET layeredHandle, int* errorCell)
 
 void ReleaseContext(SocketContext* context, int* errorCell)
 {
+    // The context's lock comes before mainLock, as everywhere; it also keeps the final-release
+    // test from interleaving with the end of the socket's last pending operation.
+    LockContext(context);
     EnterCriticalSection(&mainLock);
-    if (InterlockedDecrement(&context->refCount) == 0) {
-        LockContext(context);
-        BOOL finalRelease = context->pendingAsync == 0 && context->closing;
-        UnlockContext(context);
-        if (finalRelease) {
-            if (context->layeredHandle != INVALID_SOCKET)
-                upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, errorCell);
-            context->layeredHandle = INVALID_SOCKET;
-            UnlinkContext(context->provider, context);
-            FreeContext(context);
-        }
+    BOOL finalRelease = InterlockedDecrement(&context->refCount) == 0 &&
+                        context->pendingAsync == 0 && context->closing;
+    if (finalRelease) {
+        if (context->layeredHandle != INVALID_SOCKET)
+            upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, errorCell);
+        context->layeredHandle = INVALID_SOCKET;
+        UnlinkContext(context->provider, context);
     }
     LeaveCriticalSection(&mainLock);
+    UnlockContext(context);
+    if (finalRelease)
+        FreeContext(context);
 }
 
 void LockContext(SocketContext* context)

@@ -1,9 +1,11 @@
 // WSPStartup: one start-up serves every catalog chain that begins with this layer.
 #include "CatalogAccess.h"
 #include "LayerProviderId.h"
+#include "OverlappedManager.h"
 #include "ProviderState.h"
 #include <cstring>
 
+CRITICAL_SECTION startupLock;
 CRITICAL_SECTION mainLock;
 WSPUPCALLTABLE upcallTable;
 WSPPROC_TABLE providerProcTable;
@@ -156,6 +158,10 @@ static int FirstStartup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW protoc
     catalogAccess.free(catalog);
     for (int i = 0; i < providerCount && result == 0; i++)
         result = StartNextProvider(providerTable[i], version, data, protocolInfo, errorCell);
+    // A manager that fails to start makes overlapped calls fail with WSAENOBUFS; the
+    // start-up itself goes on.
+    if (result == 0)
+        StartOverlappedManager();
     return result;
 }
 
@@ -163,6 +169,7 @@ extern "C" int WSPAPI WSPStartup(WORD wVersionRequested, LPWSPDATA lpWSPData,
                                  LPWSAPROTOCOL_INFOW lpProtocolInfo, WSPUPCALLTABLE UpcallTable,
                                  LPWSPPROC_TABLE lpProcTable)
 {
+    EnterCriticalSection(&startupLock);
     EnterCriticalSection(&mainLock);
     upcallTable = UpcallTable;
     if (startupCount == 0) {
@@ -171,6 +178,7 @@ extern "C" int WSPAPI WSPStartup(WORD wVersionRequested, LPWSPDATA lpWSPData,
         if (result != 0) {
             ShutdownProviders(&errorCell);
             LeaveCriticalSection(&mainLock);
+            LeaveCriticalSection(&startupLock);
             return result;
         }
     }
@@ -178,5 +186,6 @@ extern "C" int WSPAPI WSPStartup(WORD wVersionRequested, LPWSPDATA lpWSPData,
     *lpWSPData = providerData;
     *lpProcTable = providerProcTable;
     LeaveCriticalSection(&mainLock);
+    LeaveCriticalSection(&startupLock);
     return 0;
 }

@@ -81,26 +81,144 @@ static int WSPAPI FakeSelect(int, fd_set* readfds, fd_set* writefds, fd_set* exc
     return ready;
 }
 
-static int WSPAPI FakeSend(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD sent, DWORD,
-                           LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID,
-                           LPINT)
+static WSPUPCALLTABLE upcalls;
+
+static DWORD Deliver(LPWSABUF buffers, DWORD count)
 {
-    control.lastSocket = s;
-    control.sendCalls++;
-    DWORD total = 0;
-    for (DWORD i = 0; i < count; i++)
-        total += buffers[i].len;
-    *sent = total;
-    return 0;
+    DWORD copied = 0;
+    for (DWORD i = 0; i < count && copied < control.dataLength; i++) {
+        DWORD length = buffers[i].len < control.dataLength - copied ? buffers[i].len
+                                                                    : control.dataLength - copied;
+        memcpy(buffers[i].buf, control.data + copied, length);
+        copied += length;
+    }
+    return copied;
 }
 
-static int WSPAPI FakeRecv(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD received, LPDWORD,
-                           LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID,
-                           LPINT)
+static DWORD Gather(LPWSABUF buffers, DWORD count)
+{
+    DWORD total = 0;
+    control.sentLength = 0;
+    for (DWORD i = 0; i < count; i++) {
+        for (DWORD b = 0; b < buffers[i].len && control.sentLength < FakeDataLimit; b++)
+            control.sent[control.sentLength++] = static_cast<BYTE>(buffers[i].buf[b]);
+        total += buffers[i].len;
+    }
+    if (control.transferCalls <= FakeSocketLimit && control.sentLength)
+        control.callOrder[control.transferCalls - 1] = control.sent[0];
+    return total;
+}
+
+static void CALLBACK RunRoutine(DWORD_PTR parameter)
+{
+    FakePending& call = *reinterpret_cast<FakePending*>(parameter);
+    call.routine(call.error, call.transferred, call.overlapped, call.flags ? *call.flags : 0);
+}
+
+extern "C" __declspec(dllexport) BOOL CompleteFakeOperation(int index, DWORD error)
+{
+    if (index < 0 || index >= control.pendingCount || control.pending[index].completed)
+        return FALSE;
+    FakePending& call = control.pending[index];
+    call.completed = TRUE;
+    call.error = error;
+    call.transferred = error ? 0
+                       : call.receive ? Deliver(call.buffers, call.bufferCount)
+                                      : Gather(call.buffers, call.bufferCount);
+    if (call.flags && call.receive)
+        *call.flags = error ? 0 : control.receiveFlags;
+    if (call.bytes)
+        *call.bytes = call.transferred;
+    if (call.routine) {
+        int apcError = 0;
+        return upcalls.lpWPUQueueApc(&call.thread, RunRoutine, reinterpret_cast<DWORD_PTR>(&call),
+                                     &apcError) == 0;
+    }
+    call.overlapped->InternalHigh = call.transferred;
+    call.overlapped->Internal = error;
+    return TRUE;
+}
+
+// The shared course of the four data calls.
+static int Transfer(SOCKET s, BOOL receive, LPWSABUF buffers, DWORD count, LPDWORD bytes,
+                    LPDWORD flags, LPWSAOVERLAPPED overlapped,
+                    LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID thread,
+                    LPINT lpErrno)
 {
     control.lastSocket = s;
-    *received = count ? buffers[0].len : 0;
-    return 0;
+    if (control.transferCalls < FakeSocketLimit)
+        control.callThreads[control.transferCalls] = GetCurrentThreadId();
+    control.transferCalls++;
+    if (control.transferError)
+        return Fail(lpErrno, control.transferError);
+    if (!overlapped) {
+        *bytes = receive ? Deliver(buffers, count) : Gather(buffers, count);
+        if (receive)
+            *flags = control.receiveFlags;
+        return 0;
+    }
+    if (control.pendingCount >= FakePendingLimit)
+        return Fail(lpErrno, WSAENOBUFS);
+    int index = control.pendingCount++;
+    FakePending& call = control.pending[index];
+    call = FakePending{};
+    call.socket = s;
+    call.receive = receive;
+    call.buffers = buffers;
+    call.bufferCount = count;
+    call.bytes = bytes;
+    call.flags = flags;
+    call.overlapped = overlapped;
+    call.routine = routine;
+    if (thread)
+        call.thread = *thread;
+    overlapped->Internal = WSS_OPERATION_IN_PROGRESS;
+    if (control.completeAtOnce) {
+        CompleteFakeOperation(index, 0);
+        return 0;
+    }
+    return Fail(lpErrno, WSA_IO_PENDING);
+}
+
+static int WSPAPI FakeSend(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD sent, DWORD flags,
+                           LPWSAOVERLAPPED overlapped,
+                           LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID thread,
+                           LPINT lpErrno)
+{
+    control.sendCalls++;
+    control.lastFlags = flags;
+    return Transfer(s, FALSE, buffers, count, sent, nullptr, overlapped, routine, thread, lpErrno);
+}
+
+static int WSPAPI FakeSendTo(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD sent, DWORD flags,
+                             const sockaddr*, int, LPWSAOVERLAPPED overlapped,
+                             LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID thread,
+                             LPINT lpErrno)
+{
+    return FakeSend(s, buffers, count, sent, flags, overlapped, routine, thread, lpErrno);
+}
+
+static int WSPAPI FakeRecv(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD received,
+                           LPDWORD flags, LPWSAOVERLAPPED overlapped,
+                           LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID thread,
+                           LPINT lpErrno)
+{
+    return Transfer(s, TRUE, buffers, count, received, flags, overlapped, routine, thread,
+                    lpErrno);
+}
+
+static int WSPAPI FakeRecvFrom(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD received,
+                               LPDWORD flags, sockaddr* from, LPINT fromLength,
+                               LPWSAOVERLAPPED overlapped,
+                               LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID thread,
+                               LPINT lpErrno)
+{
+    if (from && fromLength && *fromLength >= static_cast<int>(sizeof(sockaddr_in))) {
+        memcpy(from, &control.source, sizeof(sockaddr_in));
+        *fromLength = sizeof(sockaddr_in);
+    }
+    return Transfer(s, TRUE, buffers, count, received, flags, overlapped, routine, thread,
+                    lpErrno);
 }
 
 static int WSPAPI FakeListen(SOCKET s, int, LPINT)
@@ -139,11 +257,7 @@ UNSUPPORTED(FakeIoctl, int, SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD
 UNSUPPORTED(FakeJoinLeaf, SOCKET, SOCKET, const sockaddr*, int, LPWSABUF, LPWSABUF, LPQOS, LPQOS,
             DWORD)
 UNSUPPORTED(FakeRecvDisconnect, int, SOCKET, LPWSABUF)
-UNSUPPORTED(FakeRecvFrom, int, SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, sockaddr*, LPINT,
-            LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID)
 UNSUPPORTED(FakeSendDisconnect, int, SOCKET, LPWSABUF)
-UNSUPPORTED(FakeSendTo, int, SOCKET, LPWSABUF, DWORD, LPDWORD, DWORD, const sockaddr*, int,
-            LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID)
 UNSUPPORTED(FakeShutdown, int, SOCKET, int)
 UNSUPPORTED(FakeStringToAddress, INT, LPWSTR, INT, LPWSAPROTOCOL_INFOW, LPSOCKADDR, LPINT)
 UNSUPPORTED(FakeCancelBlockingCall, int, int)
@@ -167,8 +281,9 @@ static BOOL WSPAPI FakeGetQOSByName(SOCKET, LPWSABUF, LPQOS, LPINT lpErrno)
 }
 
 extern "C" int WSPAPI WSPStartup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW info,
-                                 WSPUPCALLTABLE, LPWSPPROC_TABLE table)
+                                 WSPUPCALLTABLE upcallTable, LPWSPPROC_TABLE table)
 {
+    upcalls = upcallTable;
     control.startupCalls++;
     control.startupVersion = version;
     control.startupInfoGiven = info != nullptr;

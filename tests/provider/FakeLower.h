@@ -6,6 +6,24 @@
 #include <ws2spi.h>
 
 const int FakeSocketLimit = 64;
+const int FakeDataLimit = 256;
+const int FakePendingLimit = 64;
+
+// One overlapped call as the fake provider keeps it until the test completes it.
+struct FakePending {
+    SOCKET socket;
+    BOOL receive;
+    LPWSABUF buffers;
+    DWORD bufferCount;
+    LPDWORD bytes;
+    LPDWORD flags;
+    LPWSAOVERLAPPED overlapped;
+    LPWSAOVERLAPPED_COMPLETION_ROUTINE routine;
+    WSATHREADID thread;
+    DWORD error;                 // set when completed
+    DWORD transferred;
+    BOOL completed;
+};
 
 struct FakeLowerControl {
     // Script
@@ -37,9 +55,29 @@ struct FakeLowerControl {
     SOCKET selectRead[FakeSocketLimit];
     int sendCalls;
     SOCKET lastSocket;           // the socket the last socket-taking entry received
+
+    // Data calls. A receive delivers data (as much as the buffers hold) with receiveFlags and,
+    // for WSPRecvFrom, source as the sender; a send takes every byte offered.
+    BYTE data[FakeDataLimit];
+    DWORD dataLength;
+    DWORD receiveFlags;
+    sockaddr_in source;
+    int transferError;           // non-zero: data calls fail at once with it
+    BOOL completeAtOnce;         // overlapped calls finish at once instead of waiting
+    int transferCalls;
+    DWORD lastFlags;             // the flags value of the last send
+    BYTE sent[FakeDataLimit];    // what the last send gathered
+    DWORD sentLength;
+    DWORD callThreads[FakeSocketLimit];   // the thread of each data call, in order
+    DWORD callOrder[FakeSocketLimit];     // first byte offered by each send, in order
+    FakePending pending[FakePendingLimit];
+    int pendingCount;            // overlapped calls seen, each one entry of pending
 };
 
 typedef FakeLowerControl* (*GetFakeLowerControlFunction)();
+// Finishes pending[index] with error: a receive then delivers data; the completion routine it
+// was given is queued to the thread it was given. FALSE for an entry already completed.
+typedef BOOL (*CompleteFakeOperationFunction)(int index, DWORD error);
 
 // Fresh state: everything succeeds, sockets are numbered from firstSocket.
 inline void ResetFakeLower(FakeLowerControl* control, SOCKET firstSocket)

@@ -3,9 +3,11 @@
 #include "Channel.h"
 #include "Entries.h"
 #include "LayerProviderId.h"
+#include "OverlappedManager.h"
 #include "ProcessLifetime.h"
 #include <cstring>
 #include <map>
+#include <mutex>
 
 const GUID FakeBaseProviderId = {0x1b1b1b1b, 0x0001, 0x0002, {1, 2, 3, 4, 5, 6, 7, 8}};
 const GUID FakeOtherProviderId = {0x2c2c2c2c, 0x0001, 0x0002, {1, 2, 3, 4, 5, 6, 7, 8}};
@@ -116,11 +118,14 @@ static DWORD WINAPI FakeExpandWide(const WCHAR* source, WCHAR* destination, DWOR
     return ExpandEnvironmentStringsW(source, destination, size);
 }
 
+// The layer calls the upcalls from several threads at once, as the Winsock layer allows.
+static std::recursive_mutex handlesLock;
 static std::map<SOCKET, DWORD_PTR> handles;
 static SOCKET nextHandle = 0x100;
 
 static SOCKET WSPAPI FakeCreateSocketHandle(DWORD catalogId, DWORD_PTR context, LPINT error)
 {
+    std::lock_guard<std::recursive_mutex> guard(handlesLock);
     fakeUpcalls.lastCatalogId = catalogId;
     if (fakeUpcalls.createError) {
         *error = fakeUpcalls.createError;
@@ -135,6 +140,7 @@ static SOCKET WSPAPI FakeCreateSocketHandle(DWORD catalogId, DWORD_PTR context, 
 
 static int WSPAPI FakeQueryContext(SOCKET handle, PDWORD_PTR context, LPINT error)
 {
+    std::lock_guard<std::recursive_mutex> guard(handlesLock);
     auto found = handles.find(handle);
     if (found == handles.end()) {
         *error = WSAENOTSOCK;
@@ -146,6 +152,7 @@ static int WSPAPI FakeQueryContext(SOCKET handle, PDWORD_PTR context, LPINT erro
 
 static int WSPAPI FakeCloseHandle(SOCKET handle, LPINT error)
 {
+    std::lock_guard<std::recursive_mutex> guard(handlesLock);
     if (fakeUpcalls.onClose)
         fakeUpcalls.onClose(handle);
     if (fakeUpcalls.closeError) {
@@ -169,8 +176,35 @@ static int WSPAPI FakeFDIsSet(SOCKET handle, fd_set* set)
     return 0;
 }
 
+static int WSPAPI FakeQueueApc(LPWSATHREADID thread, LPWSAUSERAPC routine, DWORD_PTR context,
+                               LPINT error)
+{
+    fakeUpcalls.apcCalls++;
+    if (!thread || !QueueUserAPC(routine, thread->ThreadHandle, context)) {
+        *error = WSAEINVAL;
+        return SOCKET_ERROR;
+    }
+    return 0;
+}
+
+static int WSPAPI FakeCompleteRequest(SOCKET s, LPWSAOVERLAPPED overlapped, DWORD error,
+                                      DWORD bytes, LPINT)
+{
+    fakeUpcalls.completedSocket = s;
+    fakeUpcalls.completedOverlapped = overlapped;
+    fakeUpcalls.completedError = error;
+    fakeUpcalls.completedBytes = bytes;
+    overlapped->InternalHigh = bytes;
+    overlapped->Internal = error;
+    InterlockedIncrement(&fakeUpcalls.completions);
+    if (overlapped->hEvent)
+        SetEvent(overlapped->hEvent);
+    return 0;
+}
+
 bool IsHandleOpen(SOCKET handle)
 {
+    std::lock_guard<std::recursive_mutex> guard(handlesLock);
     return handles.count(handle) != 0;
 }
 
@@ -181,14 +215,13 @@ static int WSPAPI NoPath(LPGUID, WCHAR*, LPINT, LPINT) { return SOCKET_ERROR; }
 static SOCKET WSPAPI NoModify(DWORD, SOCKET, LPINT) { return INVALID_SOCKET; }
 static BOOL WSPAPI NoPost(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 static int WSPAPI NoBlockingCallback(DWORD, LPBLOCKINGCALLBACK*, PDWORD_PTR, LPINT) { return SOCKET_ERROR; }
-static int WSPAPI NoApc(LPWSATHREADID, LPWSAUSERAPC, DWORD_PTR, LPINT) { return SOCKET_ERROR; }
 static int WSPAPI NoThread(LPWSATHREADID, LPINT) { return SOCKET_ERROR; }
 
 WSPUPCALLTABLE FakeUpcallTable()
 {
     return WSPUPCALLTABLE{NoEvent,         FakeCloseHandle, NoCreateEvent, FakeCreateSocketHandle,
                           FakeFDIsSet,     NoPath,          NoModify,      NoPost,
-                          NoBlockingCallback, FakeQueryContext, NoApc,     NoEvent,
+                          NoBlockingCallback, FakeQueryContext, FakeQueueApc,     NoEvent,
                           NoEvent,         NoThread,        NoThread};
 }
 
@@ -237,6 +270,8 @@ void LayerTest::SetUp()
     fakeCatalog = FakeCatalogScript{};
     fakeCatalog.entries = StandardCatalog();
     fakeUpcalls = FakeUpcalls{};
+    completeOverlappedRequest = FakeCompleteRequest;
+    AllowCompletionPort(TRUE);
     // Held here as well, so that scripts survive the layer's loading and unloading.
     baseModule = LoadLibraryA("fakelower.dll");
     otherModule = LoadLibraryA("fakeother.dll");

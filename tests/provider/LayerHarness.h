@@ -43,6 +43,12 @@ struct FakeUpcalls {
     int closed = 0;
     DWORD lastCatalogId = 0;
     void (*onClose)(SOCKET handle) = nullptr;   // runs as WPUCloseSocketHandle begins
+    int apcCalls = 0;      // WPUQueueApc, which queues a real APC
+    // WPUCompleteOverlappedRequest, which writes Internal and InternalHigh and signals the event
+    volatile LONG completions = 0;
+    SOCKET completedSocket = 0;
+    LPWSAOVERLAPPED completedOverlapped = nullptr;
+    DWORD completedError = 0, completedBytes = 0;
 };
 extern FakeUpcalls fakeUpcalls;
 WSPUPCALLTABLE FakeUpcallTable();

@@ -154,6 +154,7 @@ TEST_F(SocketLifeTest, ImmediateCloseReportsByteCountsUnlessListening)
     DWORD sent = 0;
     ASSERT_EQ(0, table.lpWSPSend(connected, buffers, 2, &sent, 0, nullptr, nullptr, nullptr, &error));
     DWORD received = 0, flags = 0;
+    base->dataLength = 4;
     ASSERT_EQ(0, table.lpWSPRecv(connected, buffers, 1, &received, &flags, nullptr, nullptr,
                                  nullptr, &error));
     ASSERT_EQ(0, table.lpWSPListen(listening, 5, &error));

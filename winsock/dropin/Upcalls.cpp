@@ -170,11 +170,13 @@ extern "C" int WSPAPI WPUCompleteOverlappedRequest(SOCKET s, LPWSAOVERLAPPED lpO
             *lpErrno = WSAEINVAL;
         return SOCKET_ERROR;
     }
-    // Byte count first, then the status, which is what a waiter polls on.
-    lpOverlapped->OffsetHigh = dwError;
+    // Only Internal and InternalHigh are the Winsock layer's: Offset and OffsetHigh belong to
+    // the provider, which keeps its own record of the outcome there for its
+    // WSPGetOverlappedResult. The byte count goes first, then the status a waiter polls on,
+    // which never again reads "in progress".
     lpOverlapped->InternalHigh = cbTransferred;
-    InterlockedExchange(reinterpret_cast<volatile LONG*>(&lpOverlapped->Internal),
-                        static_cast<LONG>(dwError));
+    LONG status = dwError == WSS_OPERATION_IN_PROGRESS ? WSAEINVAL : static_cast<LONG>(dwError);
+    InterlockedExchange(reinterpret_cast<volatile LONG*>(&lpOverlapped->Internal), status);
     // The low bit of the event handle asks that no completion be posted; the event still fires.
     if (HANDLE event = reinterpret_cast<HANDLE>(
             reinterpret_cast<ULONG_PTR>(lpOverlapped->hEvent) & ~static_cast<ULONG_PTR>(1)))

@@ -270,6 +270,22 @@ TEST_F(ProbeRouting, OverlappedCompletionThroughTheUpcalls)
     EXPECT_EQ(routineThread, GetCurrentThreadId());
     EXPECT_EQ(routineBytes, 12u);
 
+    // The provider keeps its own record of the outcome in Offset and OffsetHigh; the upcall
+    // writes only the Winsock layer's fields and signals the event.
+    WSAOVERLAPPED owned{};
+    owned.Offset = WSAECONNRESET;
+    owned.OffsetHigh = MSG_PARTIAL;
+    owned.Internal = WSS_OPERATION_IN_PROGRESS;
+    owned.hEvent = WSACreateEvent();
+    int upcallError = 0xdeadbeef;
+    EXPECT_EQ(WPUCompleteOverlappedRequest(s, &owned, WSAECONNRESET, 7, &upcallError), 0);
+    EXPECT_EQ(owned.Offset, DWORD(WSAECONNRESET));
+    EXPECT_EQ(owned.OffsetHigh, DWORD(MSG_PARTIAL));
+    EXPECT_EQ(owned.InternalHigh, 7u);
+    EXPECT_NE(owned.Internal, ULONG_PTR(WSS_OPERATION_IN_PROGRESS));
+    EXPECT_EQ(WaitForSingleObject(owned.hEvent, 0), WAIT_OBJECT_0);
+    WSACloseEvent(owned.hEvent);
+
     int error = 0xdeadbeef;
     WSAOVERLAPPED other{};
     EXPECT_EQ(WPUCompleteOverlappedRequest(0x7ff0, &other, 0, 1, &error), SOCKET_ERROR);

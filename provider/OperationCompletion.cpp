@@ -1,0 +1,122 @@
+// The completion of an operation: its outcome, the byte totals, the report, the delivery to the
+// application, and the close that waited for the socket's last operation.
+#include "OverlappedManager.h"
+#include "OperationKinds.h"
+#include "SocketLifeReports.h"
+
+// The context of the record's socket with a reference, or null when that socket is gone. A
+// handle value reused by a newer socket is not the record's socket.
+static SocketContext* FindRecordContext(PendingOperation* operation)
+{
+    int error = 0;
+    SocketContext* context = FindContext(operation->socket, &error);
+    if (context && context != operation->context) {
+        ReleaseContext(context, &error);
+        return nullptr;
+    }
+    return context;
+}
+
+static void AddToTotal(DWORD* total, DWORD bytes)
+{
+    InterlockedExchangeAdd(reinterpret_cast<volatile LONG*>(total), static_cast<LONG>(bytes));
+}
+
+// Runs as an APC in the application's thread, given the application's overlapped.
+static void CALLBACK RunCompletionRoutine(ULONG_PTR parameter)
+{
+    auto* overlapped = reinterpret_cast<LPWSAOVERLAPPED>(parameter);
+    auto routine = reinterpret_cast<LPWSAOVERLAPPED_COMPLETION_ROUTINE>(overlapped->Internal);
+    overlapped->Internal = overlapped->Offset;
+    routine(overlapped->Offset, static_cast<DWORD>(overlapped->InternalHigh), overlapped,
+            overlapped->OffsetHigh);
+}
+
+static void Deliver(PendingOperation* operation, DWORD error, DWORD bytes)
+{
+    int upcallError = 0;
+    if (operation->completionRoutine) {
+        operation->userOverlapped->Internal =
+            reinterpret_cast<ULONG_PTR>(operation->completionRoutine);
+        upcallTable.lpWPUQueueApc(&operation->threadId, RunCompletionRoutine,
+                                  reinterpret_cast<DWORD_PTR>(operation->userOverlapped),
+                                  &upcallError);
+    } else {
+        completeOverlappedRequest(operation->socket, operation->userOverlapped, error, bytes,
+                                  &upcallError);
+    }
+}
+
+void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overlapped, DWORD flags)
+{
+    auto* operation = reinterpret_cast<PendingOperation*>(overlapped);
+    if (!operation)
+        return;
+    SocketContext* context = FindRecordContext(operation);
+    if (!context) {
+        FreeBufferCopy(operation);
+        ReleaseOperation(operation);
+        return;
+    }
+    if (error == WSA_IO_PENDING) {
+        // A port completion: the provider below knows how it ended.
+        int lowerError = 0;
+        error = 0;
+        if (!operation->provider->procTable.lpWSPGetOverlappedResult(
+                operation->lowerSocket, &operation->overlapped, &bytes, FALSE, &flags,
+                &lowerError))
+            error = static_cast<DWORD>(lowerError);
+    }
+    WSAOVERLAPPED* user = operation->userOverlapped;
+    user->Offset = error;
+    user->OffsetHigh = flags;
+    user->InternalHigh = bytes;
+    const OperationKindRow* row = FindOperationKind(operation->kind);
+    if (row) {
+        if (error == 0 && row->counter == CountReceived)
+            AddToTotal(&context->bytesReceived, bytes);
+        else if (error == 0 && row->counter == CountSent)
+            AddToTotal(&context->bytesSent, bytes);
+        if (row->report)
+            row->report(operation, context, error, bytes, flags);
+    }
+    FreeBufferCopy(operation);
+    int releaseError = 0;
+    ReleaseContext(context, &releaseError);
+    Deliver(operation, error, bytes);
+    OperationFinished(operation);
+    ReleaseOperation(operation);
+}
+
+void OperationFinished(PendingOperation* operation)
+{
+    SocketContext* context = FindRecordContext(operation);
+    if (!context)
+        return;
+    LockContext(context);
+    context->pendingAsync--;
+    BOOL lastOfClosing = FALSE;
+    int closeResult = 0;
+    if (context->closing && context->pendingAsync == 0) {
+        // Lookups run under mainLock: once the handle is closed under it, nobody finds the
+        // context again, and the reference count read here cannot grow meanwhile.
+        EnterCriticalSection(&mainLock);
+        lastOfClosing = context->refCount == 1;
+        if (lastOfClosing)
+            closeResult =
+                upcallTable.lpWPUCloseSocketHandle(operation->socket, &operation->closeError);
+        LeaveCriticalSection(&mainLock);
+    }
+    if (!lastOfClosing) {
+        UnlockContext(context);
+        int releaseError = 0;
+        ReleaseContext(context, &releaseError);
+        return;
+    }
+    ReportDeferredClose(closeResult, context, operation->socket, &operation->closeError);
+    context->layeredHandle = INVALID_SOCKET;
+    UnlinkContext(context->provider, context);
+    UnlockContext(context);
+    operation->context = nullptr;
+    FreeContext(context);
+}

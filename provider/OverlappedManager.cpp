@@ -1,0 +1,325 @@
+// Start and stop of the manager, its workers, and the issuing of operations.
+//
+// Port mode: the lower socket is associated with the layer's completion port, the call below is
+// made on the application's thread without a completion routine, and a worker completes it.
+// Queue mode (no port could be made), and any socket the port cannot take: the operation waits
+// in a queue; the queue worker makes the call with CompleteOperation as its completion routine,
+// which then runs in the worker's own alertable wait. Each worker holds a reference on the
+// module, so no worker ever runs in a library that has been unloaded.
+#include "OverlappedManager.h"
+#include "OperationKinds.h"
+#include "OperationPool.h"
+#include <cstring>
+
+HANDLE completionPort;
+HANDLE queueSemaphore;
+HANDLE workerThreads[MaxWorkerThreads];
+int workerCount;
+CompleteRequestFunction completeOverlappedRequest = WPUCompleteOverlappedRequest;
+
+static HANDLE queueWorker;           // queue mode's worker, or port mode's for refused sockets
+static volatile LONG managerRunning;
+static volatile LONG stopRequested;
+static BOOL portAllowed = TRUE;
+
+// The byte count of the packet that tells a port worker to end.
+const DWORD StopSignal = 0xFFFFFFFF;
+const DWORD StopWaitMilliseconds = 4000;
+// Marks a context whose lower socket the port refused, so the association is not tried again.
+static const HANDLE PortRefused = INVALID_HANDLE_VALUE;
+
+void AllowCompletionPort(BOOL allowed)
+{
+    portAllowed = allowed;
+}
+
+static HMODULE PinModule()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&PinModule), &module);
+    return module;
+}
+
+static HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, void* parameter)
+{
+    HMODULE module = PinModule();
+    HANDLE thread = CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
+    if (!thread && module)
+        FreeLibrary(module);
+    return thread;
+}
+
+static void EndWorker()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&PinModule), &module);
+    // Drops the reference StartWorker took, and only then leaves the library's code.
+    FreeLibraryAndExitThread(module, 0);
+}
+
+static DWORD WINAPI PortWorker(void* port)
+{
+    for (;;) {
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED overlapped = nullptr;
+        BOOL dequeued = GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, INFINITE);
+        if (!overlapped && (bytes == StopSignal || !dequeued))
+            break;   // the stop packet, or a port that is gone
+        CompleteOperation(WSA_IO_PENDING, bytes, overlapped, 0);
+    }
+    EndWorker();
+    return 0;
+}
+
+static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
+                            LPWSATHREADID thread);
+
+static DWORD WINAPI QueueWorker(void* semaphore)
+{
+    // The lower provider runs CompleteOperation as an APC in the thread it is given: this one.
+    WSATHREADID self = {};
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
+                    &self.ThreadHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    self.Reserved = GetCurrentThreadId();
+    for (;;) {
+        DWORD wait = WaitForSingleObjectEx(semaphore, INFINITE, TRUE);
+        if (wait == WAIT_IO_COMPLETION)
+            continue;
+        if (wait != WAIT_OBJECT_0)
+            break;
+        PendingOperation* operation = DequeueOperation();
+        if (operation)
+            ExecuteOperation(operation, TRUE, &self);
+        else if (stopRequested)
+            break;
+    }
+    if (self.ThreadHandle)
+        CloseHandle(self.ThreadHandle);
+    EndWorker();
+    return 0;
+}
+
+// The queue and its worker, made on first need in port mode. Under poolLock.
+static BOOL EnsureQueueWorker()
+{
+    if (!queueSemaphore)
+        queueSemaphore = CreateSemaphoreA(nullptr, 0, 0x7FFFFFFF, nullptr);
+    if (queueSemaphore && !queueWorker)
+        queueWorker = StartWorker(QueueWorker, queueSemaphore);
+    return queueWorker != nullptr;
+}
+
+static int StartUnderPoolLock()
+{
+    ForgetOperations();
+    if (!AllocOperationBlock())
+        return WSAENOBUFS;
+    completionPort = portAllowed ? CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0)
+                                 : nullptr;
+    if (!completionPort)
+        return EnsureQueueWorker() ? 0 : WSAEPROVIDERFAILEDINIT;
+    // One worker per processor, as many as the table holds.
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    int wanted = static_cast<int>(system.dwNumberOfProcessors);
+    wanted = wanted < 1 ? 1 : wanted > MaxWorkerThreads ? MaxWorkerThreads : wanted;
+    for (workerCount = 0; workerCount < wanted; workerCount++) {
+        workerThreads[workerCount] = StartWorker(PortWorker, completionPort);
+        if (!workerThreads[workerCount])
+            break;
+    }
+    if (workerCount == 0) {
+        CloseHandle(completionPort);
+        completionPort = nullptr;
+    }
+    return workerCount == wanted ? 0 : WSAEPROVIDERFAILEDINIT;
+}
+
+int StartOverlappedManager()
+{
+    EnterCriticalSection(&poolLock);
+    int result = 0;
+    if (!managerRunning) {
+        stopRequested = 0;
+        result = StartUnderPoolLock();
+        // With no worker at all, overlapped calls are refused rather than left hanging.
+        managerRunning = workerCount > 0 || queueWorker;
+    }
+    LeaveCriticalSection(&poolLock);
+    return result;
+}
+
+int StopOverlappedManager()
+{
+    EnterCriticalSection(&poolLock);
+    if (!managerRunning && !queueSemaphore && !completionPort) {
+        LeaveCriticalSection(&poolLock);
+        return 0;
+    }
+    managerRunning = 0;
+    stopRequested = 1;
+    HANDLE threads[MaxWorkerThreads + 1];
+    int threadCount = 0;
+    for (int i = 0; i < workerCount; i++)
+        threads[threadCount++] = workerThreads[i];
+    if (queueWorker)
+        threads[threadCount++] = queueWorker;
+    // The workers take poolLock to finish what they are doing, so the wait is made without it.
+    LeaveCriticalSection(&poolLock);
+    for (int i = 0; i < workerCount; i++)
+        PostQueuedCompletionStatus(completionPort, StopSignal, 0, nullptr);
+    if (queueWorker)
+        ReleaseSemaphore(queueSemaphore, 1, nullptr);
+    if (threadCount)
+        WaitForMultipleObjectsEx(threadCount, threads, TRUE, StopWaitMilliseconds, TRUE);
+
+    EnterCriticalSection(&poolLock);
+    for (int i = 0; i < threadCount; i++)
+        CloseHandle(threads[i]);
+    for (int i = 0; i < MaxWorkerThreads; i++)
+        workerThreads[i] = nullptr;
+    workerCount = 0;
+    queueWorker = nullptr;
+    if (completionPort)
+        CloseHandle(completionPort);
+    completionPort = nullptr;
+    if (queueSemaphore)
+        CloseHandle(queueSemaphore);
+    queueSemaphore = nullptr;
+    ForgetOperations();
+    LeaveCriticalSection(&poolLock);
+    return 0;
+}
+
+static HANDLE EventOf(const WSAOVERLAPPED* overlapped)
+{
+    // The low bit only asks that no port completion be queued; it is not part of the handle.
+    return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) &
+                                    ~static_cast<ULONG_PTR>(1));
+}
+
+static void UndoAcquire(PendingOperation* operation, SocketContext* context)
+{
+    LockContext(context);
+    context->pendingAsync--;
+    UnlockContext(context);
+    ReleaseOperation(operation);
+}
+
+PendingOperation* PrepareOperation(SocketContext* context, OperationKind kind,
+                                   LPWSAOVERLAPPED overlapped,
+                                   LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
+                                   LPWSATHREADID threadId, int* error)
+{
+    PendingOperation* operation = AcquireOperation(context);
+    if (!operation) {
+        *error = WSAENOBUFS;
+        return nullptr;
+    }
+    if (!routine && overlapped->hEvent && !ResetEvent(EventOf(overlapped))) {
+        UndoAcquire(operation, context);
+        *error = WSA_INVALID_HANDLE;
+        return nullptr;
+    }
+    operation->overlapped.Offset = overlapped->Offset;
+    operation->overlapped.OffsetHigh = overlapped->OffsetHigh;
+    if (threadId && !IsBadReadPtr(threadId, sizeof(*threadId)))
+        operation->threadId = *threadId;
+    operation->userOverlapped = overlapped;
+    operation->context = context;
+    operation->socket = context->layeredHandle;
+    operation->lowerSocket = context->lowerSocket;
+    operation->kind = kind;
+    operation->completionRoutine = routine;
+    operation->provider = context->provider;
+    return operation;
+}
+
+int CopyBufferArray(PendingOperation* operation, const WSABUF* buffers, DWORD count)
+{
+    if (count > MAXDWORD / sizeof(WSABUF) ||
+        (count && IsBadReadPtr(buffers, count * sizeof(WSABUF))))
+        return WSAEFAULT;
+    auto* copy = static_cast<WSABUF*>(HeapAlloc(privateHeap, 0, (count ? count : 1) * sizeof(WSABUF)));
+    if (!copy)
+        return WSAENOBUFS;
+    if (count)
+        memcpy(copy, buffers, count * sizeof(WSABUF));
+    operation->args.transfer.buffers = copy;
+    operation->args.transfer.bufferCount = count;
+    return 0;
+}
+
+void DiscardOperation(PendingOperation* operation)
+{
+    FreeBufferCopy(operation);
+    UndoAcquire(operation, operation->context);
+}
+
+// An operation that failed before it got under way: the application's overlapped shows the
+// error and the cells' values, and nothing is delivered.
+static int FailAtOnce(PendingOperation* operation, int error)
+{
+    WSAOVERLAPPED* user = operation->userOverlapped;
+    user->Offset = static_cast<DWORD>(error);
+    user->OffsetHigh = FlagsCellValue(operation);
+    user->InternalHigh = BytesCellValue(operation);
+    user->Internal = 0;
+    FreeBufferCopy(operation);
+    OperationFinished(operation);
+    ReleaseOperation(operation);
+    return error;
+}
+
+static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
+                            LPWSATHREADID thread)
+{
+    const OperationKindRow* row = FindOperationKind(operation->kind);
+    if (!row)
+        return FailAtOnce(operation, WSAEOPNOTSUPP);
+    if (operation->userOverlapped->hEvent)
+        ResetEvent(EventOf(operation->userOverlapped));
+    int error = row->call(operation, throughRoutine ? CompleteOperation : nullptr, thread);
+    if (error != 0 && error != WSA_IO_PENDING)
+        return FailAtOnce(operation, error);
+    // Done at once or not, the completion still comes through the port or the routine.
+    return WSA_IO_PENDING;
+}
+
+// Associates the lower socket with the port once; FALSE when the port cannot carry it.
+static BOOL AssociateWithPort(PendingOperation* operation, SocketContext* context)
+{
+    LockContext(context);
+    if (!context->portAssociation) {
+        HANDLE port = CreateIoCompletionPort(reinterpret_cast<HANDLE>(operation->lowerSocket),
+                                             completionPort, operation->socket, 0);
+        context->portAssociation = port ? port : PortRefused;
+    }
+    BOOL associated = context->portAssociation != PortRefused;
+    UnlockContext(context);
+    return associated;
+}
+
+int IssueOperation(PendingOperation* operation, SocketContext* context)
+{
+    WSAOVERLAPPED* user = operation->userOverlapped;
+    user->Internal = WSS_OPERATION_IN_PROGRESS;
+    user->InternalHigh = 0;
+    if (!managerRunning)
+        return FailAtOnce(operation, WSAENOBUFS);
+    if (completionPort && AssociateWithPort(operation, context))
+        return ExecuteOperation(operation, FALSE, &operation->threadId);
+    // Queue mode, or a socket whose completions the port cannot carry (a lower handle that is
+    // not a kernel object, or one another port already owns): the queue worker runs it.
+    EnterCriticalSection(&poolLock);
+    BOOL queueReady = managerRunning && EnsureQueueWorker();
+    HANDLE semaphore = queueSemaphore;
+    LeaveCriticalSection(&poolLock);
+    if (!queueReady)
+        return FailAtOnce(operation, WSAENOBUFS);
+    return QueueOperation(operation, semaphore);
+}

@@ -1,0 +1,178 @@
+// The overlapped operation manager: the layer hands the provider below an overlapped structure of
+// its own, learns of the completion through its completion port (or, where the port cannot carry
+// a socket's completions, through completion routines run by a queue worker), reports it, and
+// only then completes the application's request the way the application asked.
+#pragma once
+#include "ProviderState.h"
+#include "SocketContext.h"
+
+enum OperationKind : DWORD {
+    OpIoctl = 1,
+    OpRecv = 2,
+    OpRecvFrom = 3,
+    OpSend = 4,
+    OpSendTo = 5,
+    OpTransmitFile = 6,
+    OpAcceptEx = 7,
+    OpConnectEx = 8,
+    OpDisconnectEx = 9,
+    OpTransmitPackets = 10,
+    OpRecvMsg = 11,
+};
+
+// Room for a copied socket address (OpSendTo, OpConnectEx): a SOCKADDR_STORAGE.
+const int OperationAddressLimit = 128;
+
+// OpRecv, OpRecvFrom and OpSend; for OpSend flags is the value passed, not a cell.
+struct TransferArgs {
+    WSABUF* buffers;        // the operation's own copy of the caller's array
+    DWORD bufferCount;
+    DWORD bytes;
+    DWORD flags;
+    sockaddr* from;         // OpRecvFrom: the caller's address buffer and its length cell
+    LPINT fromLength;
+};
+
+struct SendToArgs {
+    WSABUF* buffers;
+    DWORD bufferCount;
+    DWORD bytes;
+    DWORD flags;
+    BYTE address[OperationAddressLimit];
+    int addressLength;
+    BOOL addressGiven;      // false: the caller passed no destination
+};
+
+struct IoctlArgs {
+    DWORD code;
+    LPVOID input;
+    DWORD inputLength;
+    LPVOID output;
+    DWORD outputLength;
+    DWORD bytesReturned;
+};
+
+struct TransmitFileArgs {
+    HANDLE file;
+    DWORD bytesToWrite;
+    DWORD bytesPerSend;
+    LPTRANSMIT_FILE_BUFFERS transmitBuffers;
+    DWORD flags;
+};
+
+struct AcceptExArgs {
+    SOCKET acceptSocket;        // layered handle
+    SOCKET lowerAcceptSocket;
+    PVOID outputBuffer;
+    DWORD receiveDataLength;
+    DWORD localAddressLength;
+    DWORD remoteAddressLength;
+    DWORD bytesReceived;
+};
+
+struct ConnectExArgs {
+    SOCKET socket;
+    BYTE address[OperationAddressLimit];
+    int addressLength;
+    PVOID sendBuffer;
+    DWORD sendDataLength;
+    DWORD bytesSent;
+};
+
+struct DisconnectExArgs {
+    SOCKET socket;
+    DWORD flags;
+    DWORD reserved;
+};
+
+struct TransmitPacketsArgs {
+    SOCKET socket;
+    LPTRANSMIT_PACKETS_ELEMENT packets;
+    DWORD elementCount;
+    DWORD sendSize;
+    DWORD flags;
+};
+
+struct RecvMsgArgs {
+    SOCKET socket;
+    LPWSAMSG message;
+    DWORD bytesReceived;
+};
+
+// One overlapped operation in flight. overlapped comes first: the address the port or the lower
+// provider's completion routine gives back is the record's own.
+struct PendingOperation {
+    WSAOVERLAPPED overlapped;
+    LowerProvider* provider;
+    SocketContext* context;
+    SOCKET socket;              // the layered handle the application sees
+    SOCKET lowerSocket;
+    int closeError;
+    union {
+        TransferArgs transfer;
+        SendToArgs sendTo;
+        IoctlArgs ioctl;
+        TransmitFileArgs transmitFile;
+        AcceptExArgs acceptEx;
+        ConnectExArgs connectEx;
+        DisconnectExArgs disconnectEx;
+        TransmitPacketsArgs transmitPackets;
+        RecvMsgArgs recvMsg;
+    } args;
+    DWORD kind;
+    WSATHREADID threadId;
+    LPWSAOVERLAPPED userOverlapped;
+    LPWSAOVERLAPPED_COMPLETION_ROUTINE completionRoutine;
+    PendingOperation* next;     // free list or work queue
+};
+
+const int OperationBlockSize = 100;
+const int MaxWorkerThreads = 32;
+
+// Manager state, guarded by poolLock.
+extern HANDLE completionPort;
+extern HANDLE queueSemaphore;
+extern HANDLE workerThreads[MaxWorkerThreads];
+extern int workerCount;
+
+// 0, WSAENOBUFS or WSAEPROVIDERFAILEDINIT. Called under mainLock by the first WSPStartup.
+int StartOverlappedManager();
+// Ends every worker and closes the port and the queue. Called by the last WSPCleanup, which
+// must not hold mainLock meanwhile: the workers take it to finish their operations.
+int StopOverlappedManager();
+
+// A zeroed record with the context's pending count raised, or null.
+PendingOperation* AcquireOperation(SocketContext* context);
+void ReleaseOperation(PendingOperation* operation);
+
+// The first steps every overlapped call shares: a record (WSAENOBUFS when none), the
+// application's event reset when no routine will run (WSA_INVALID_HANDLE when it cannot be),
+// and the record filled with what every kind needs. Null with the error in *error.
+PendingOperation* PrepareOperation(SocketContext* context, OperationKind kind,
+                                   LPWSAOVERLAPPED overlapped,
+                                   LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
+                                   LPWSATHREADID threadId, int* error);
+// Gives the record its own copy of the caller's buffer array: 0, WSAEFAULT when the array
+// cannot be read, WSAENOBUFS when no memory is left.
+int CopyBufferArray(PendingOperation* operation, const WSABUF* buffers, DWORD count);
+// Undoes PrepareOperation for a call that goes no further.
+void DiscardOperation(PendingOperation* operation);
+
+// 0 (done at once), WSA_IO_PENDING, or the error of an immediate failure, after which the
+// record is already back in the pool.
+int IssueOperation(PendingOperation* operation, SocketContext* context);
+
+// The completion step, in the form of a Winsock completion routine. error WSA_IO_PENDING means
+// a port completion, whose outcome is asked of the provider below.
+void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overlapped, DWORD flags);
+
+// The end of a record's life on its socket: lowers the pending count and finishes a deferred
+// close that waited for it.
+void OperationFinished(PendingOperation* operation);
+
+// The upcall that completes the application's request; tests put a fake of their own here.
+typedef int(WSPAPI* CompleteRequestFunction)(SOCKET, LPWSAOVERLAPPED, DWORD, DWORD, LPINT);
+extern CompleteRequestFunction completeOverlappedRequest;
+
+// Tests only: FALSE makes the next start use the work queue as if no port could be made.
+void AllowCompletionPort(BOOL allowed);
