@@ -17,7 +17,7 @@ HANDLE workerThreads[MaxWorkerThreads];
 int workerCount;
 CompleteRequestFunction completeOverlappedRequest = WPUCompleteOverlappedRequest;
 
-static HANDLE queueWorker;           // queue mode's worker, or port mode's for refused sockets
+HANDLE queueWorker;
 static volatile LONG managerRunning;
 static volatile LONG stopRequested;
 static BOOL portAllowed = TRUE;
@@ -284,6 +284,13 @@ static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
     if (operation->userOverlapped->hEvent)
         ResetEvent(EventOf(operation->userOverlapped));
     int error = row->call(operation, throughRoutine ? CompleteOperation : nullptr, thread);
+    if (error != 0 && error != WSA_IO_PENDING && throughRoutine) {
+        // The queue worker runs the call after the application was told it is pending, so
+        // even a failure at once completes the application's request.
+        CompleteOperation(error, BytesCellValue(operation), &operation->overlapped,
+                          FlagsCellValue(operation));
+        return WSA_IO_PENDING;
+    }
     if (error != 0 && error != WSA_IO_PENDING)
         return FailAtOnce(operation, error);
     // Done at once or not, the completion still comes through the port or the routine.

@@ -134,6 +134,8 @@ extern HANDLE completionPort;
 extern HANDLE queueSemaphore;
 extern HANDLE workerThreads[MaxWorkerThreads];
 extern int workerCount;
+extern HANDLE queueWorker;   // the queue's worker: queue mode's only one, or port mode's for
+                             // sockets the port cannot carry
 
 // 0, WSAENOBUFS or WSAEPROVIDERFAILEDINIT. Called under mainLock by the first WSPStartup.
 int StartOverlappedManager();

@@ -159,7 +159,7 @@ static int Transfer(SOCKET s, BOOL receive, LPWSABUF buffers, DWORD count, LPDWO
     }
     if (control.pendingCount >= FakePendingLimit)
         return Fail(lpErrno, WSAENOBUFS);
-    int index = control.pendingCount++;
+    int index = control.pendingCount;
     FakePending& call = control.pending[index];
     call = FakePending{};
     call.socket = s;
@@ -173,6 +173,7 @@ static int Transfer(SOCKET s, BOOL receive, LPWSABUF buffers, DWORD count, LPDWO
     if (thread)
         call.thread = *thread;
     overlapped->Internal = WSS_OPERATION_IN_PROGRESS;
+    InterlockedExchange(&control.pendingCount, index + 1);
     if (control.completeAtOnce) {
         CompleteFakeOperation(index, 0);
         return 0;

@@ -7,7 +7,7 @@
 
 const int FakeSocketLimit = 64;
 const int FakeDataLimit = 256;
-const int FakePendingLimit = 64;
+const int FakePendingLimit = 1024;
 
 // One overlapped call as the fake provider keeps it until the test completes it.
 struct FakePending {
@@ -71,7 +71,8 @@ struct FakeLowerControl {
     DWORD callThreads[FakeSocketLimit];   // the thread of each data call, in order
     DWORD callOrder[FakeSocketLimit];     // first byte offered by each send, in order
     FakePending pending[FakePendingLimit];
-    int pendingCount;            // overlapped calls seen, each one entry of pending
+    volatile LONG pendingCount;  // overlapped calls seen, each one entry of pending, counted
+                                 // once the entry is filled
 };
 
 typedef FakeLowerControl* (*GetFakeLowerControlFunction)();

@@ -280,6 +280,8 @@ void LayerTest::SetUp()
         reinterpret_cast<void*>(GetProcAddress(baseModule, "GetFakeLowerControl")))();
     other = reinterpret_cast<GetFakeLowerControlFunction>(
         reinterpret_cast<void*>(GetProcAddress(otherModule, "GetFakeLowerControl")))();
+    completeBase = reinterpret_cast<CompleteFakeOperationFunction>(
+        reinterpret_cast<void*>(GetProcAddress(baseModule, "CompleteFakeOperation")));
     ResetFakeLower(base, 0x5000);
     ResetFakeLower(other, 0x9000);
     error = static_cast<int>(0xdeadbeef);

@@ -78,6 +78,7 @@ protected:
 
     FakeLowerControl* base = nullptr;    // fakelower.dll
     FakeLowerControl* other = nullptr;   // fakeother.dll
+    CompleteFakeOperationFunction completeBase = nullptr;   // fakelower.dll's
     WSPPROC_TABLE table = {};
     int error = 0;
 private:
