@@ -1,4 +1,5 @@
 // Connection calls: bind, listen, connect, accept, join, and the local and peer names.
+#include "ConnectionReports.h"
 #include "Entries.h"
 #include "SocketContext.h"
 #include "SocketLifeReports.h"
@@ -29,14 +30,25 @@ int WSPAPI WSPConnect(SOCKET s, const sockaddr* name, int namelen, LPWSABUF lpCa
 SOCKET WSPAPI WSPAccept(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC lpfnCondition,
                         DWORD_PTR dwCallbackData, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, INVALID_SOCKET, [&](SocketContext* listener) {
-        SOCKET lowerSocket =
-            CALL_LOWER(listener, lpWSPAccept, addr, addrlen, lpfnCondition, dwCallbackData, lpErrno);
-        if (lowerSocket == INVALID_SOCKET)
-            return INVALID_SOCKET;
+    SocketContext* listener = FindContext(s, lpErrno);
+    if (!listener) {
+        *lpErrno = WSAENOTSOCK;
+        ReportAcceptUnknownSocket(s, lpErrno);
+        return INVALID_SOCKET;
+    }
+    ReportAccepting(s, listener);
+    SOCKET result = INVALID_SOCKET;
+    SOCKET lowerSocket =
+        CALL_LOWER(listener, lpWSPAccept, addr, addrlen, lpfnCondition, dwCallbackData, lpErrno);
+    if (lowerSocket != INVALID_SOCKET) {
         SocketContext* context = WrapLowerSocket(listener->provider, lowerSocket, listener, lpErrno);
-        return context ? context->layeredHandle : INVALID_SOCKET;
-    });
+        if (context)
+            result = context->layeredHandle;
+    }
+    int releaseError = 0;
+    ReleaseContext(listener, &releaseError);
+    ReportAcceptResult(result, s, addr, addrlen, lpErrno);
+    return result;
 }
 
 SOCKET WSPAPI WSPJoinLeaf(SOCKET s, const sockaddr* name, int namelen, LPWSABUF lpCallerData,

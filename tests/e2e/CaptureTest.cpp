@@ -11,50 +11,9 @@
 #include <vector>
 
 #include "Catalog.h"
-#include "ControlIds.h"
-#include "ViewerDriver.h"
+#include "ViewerSession.h"
 
 namespace {
-
-const char SettingsKey[] = "Software\\Quenmoor\\Kestrix";
-const char LogFileName[] = "e2e-capture.log";
-const char WaitingLine[] = "the next process to start and make a socket call will be spyed";
-const char EndedLine[] = "the spied process ended without detaching";
-const DWORD Patience = 20000;
-
-struct Process {
-    PROCESS_INFORMATION info = {};
-    bool Start(std::string commandLine)
-    {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        return CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                              &info);
-    }
-    // The exit code, or 0xdeadbeef when the process did not end in time.
-    DWORD Wait(DWORD timeoutMs = Patience)
-    {
-        DWORD code = 0xdeadbeef;
-        if (info.hProcess && WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
-            GetExitCodeProcess(info.hProcess, &code);
-        return code;
-    }
-    ~Process()
-    {
-        if (!info.hProcess)
-            return;
-        if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess(info.hProcess, 1);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-    }
-};
-
-DWORD RunToEnd(const std::string& commandLine)
-{
-    Process process;
-    return process.Start(commandLine) ? process.Wait() : 0xdeadbeef;
-}
 
 // The catalog as ids and names, to compare before and after a capture.
 std::string CatalogSnapshot()
@@ -84,18 +43,6 @@ int LayerEntries()
     return layer;
 }
 
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // The lines about processes and socket life, socket numbers written as N.
 std::vector<std::string> TraceLines(const std::string& text)
 {
@@ -109,77 +56,6 @@ std::vector<std::string> TraceLines(const std::string& text)
     }
     return lines;
 }
-
-std::string Joined(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
-
-std::string ReadWholeFile(const char* name)
-{
-    std::ifstream file(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-// One kestrix.exe with a text log file, closed (answering Yes) at the end of the test.
-class Viewer {
-public:
-    Viewer()
-    {
-        HKEY key;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS) {
-            RegSetValueExA(key, "Log File", 0, REG_SZ, reinterpret_cast<const BYTE*>(LogFileName),
-                           sizeof LogFileName);
-            RegCloseKey(key);
-        }
-        DeleteFileA(LogFileName);
-        if (process.Start("kestrix.exe"))
-            driver.Find(process.info.dwProcessId, Patience);
-    }
-    ~Viewer()
-    {
-        if (driver.Window() && IsWindow(driver.Window())) {
-            EXPECT_TRUE(driver.CloseAnsweringYes(Patience)) << "the viewer did not close";
-        }
-        EXPECT_EQ(0u, process.Wait());
-        RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
-    }
-    bool Ready() const { return driver.Window() != nullptr; }
-    std::string Log() const { return driver.Text(Id::Memo1); }
-    bool LogShows(const std::string& text, int times = 1) const
-    {
-        return WaitUntil(
-            [&] {
-                std::string log = Log();
-                int found = 0;
-                for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
-                    found++;
-                return found >= times;
-            },
-            Patience);
-    }
-    bool Start() const
-    {
-        return driver.Click(Id::ButtonStart) &&
-               WaitUntil([&] { return driver.StatusText(1) == "Started"; }, Patience) && LogShows(WaitingLine);
-    }
-    bool Stop() const
-    {
-        return driver.Click(Id::ButtonStop) && WaitUntil([&] { return driver.StatusText(1) == "Stopped"; }, Patience);
-    }
-    std::string Counts() const
-    {
-        return driver.Text(Id::LabelSCreated) + " " + driver.Text(Id::LabelSClosed) + " " +
-               driver.Text(Id::LabelSCurrent);
-    }
-
-    Process process;
-    ViewerDriver driver;
-};
 
 }  // namespace
 
@@ -216,8 +92,8 @@ TEST(Capture, TracedProgramIsLoggedCountedAndTheViewerWaitsAgain)
         EXPECT_EQ(Joined(expected), Joined(TraceLines(viewer.Log()))) << "log buffer:\n" << viewer.Log();
 
         ASSERT_TRUE(viewer.Stop());
-        EXPECT_EQ(Joined(expected), Joined(TraceLines(ReadWholeFile(LogFileName))))
-            << "log file:\n" << ReadWholeFile(LogFileName);
+        EXPECT_EQ(Joined(expected), Joined(TraceLines(viewer.LogFile())))
+            << "log file:\n" << viewer.LogFile();
         EXPECT_TRUE(viewer.LogShows("stopped by user"));
 
         // Start after Stop opens the block again without installing a second time
@@ -310,7 +186,7 @@ TEST(Capture, MalformedRecordsNeitherCrashTheViewerNorSpoilItsLogFile)
         EXPECT_EQ("100 0 100", viewer.Counts()) << "only the well-formed records count, seed " << seed;
     }
     ASSERT_TRUE(viewer.Stop());
-    std::vector<std::string> lines = SplitLines(ReadWholeFile(LogFileName));
+    std::vector<std::string> lines = SplitLines(viewer.LogFile());
     ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(WaitingLine, lines.front());
     // the file ends as it should: nothing after the Stop line, and each run closed by its detach
