@@ -130,6 +130,10 @@ std::string S(const std::string& text)
 std::vector<SampleCase> Samples()
 {
     const std::string closedEmpty = S("closed; bytes received=0, bytes sent=0");
+    const std::string tooBig =
+        S("could not receive a datagram - WSAEMSGSIZE (A message sent on a datagram socket was "
+          "larger than the internal message buffer or some other network limit, or the buffer used "
+          "to receive a datagram into was smaller than the datagram itself)");
     return {
         // A client sends 43 bytes to an accepted socket, which echoes them; then a connect is
         // refused. Received 43 + 43, sent 43 + 43.
@@ -185,16 +189,12 @@ std::vector<SampleCase> Samples()
               S("received a datagram that is 40 bytes (Incomplete last line)"),
               "second datagram, over a connected socket",
               S("receiving a datagram synchronously from its default address [len=64]"),
-              S("could not receive a datagram - WSAEMSGSIZE (A message sent on a datagram socket was "
-                "larger than the internal message buffer or some other network limit, or the buffer "
-                "used to receive a datagram into was smaller than the datagram itself)"),
+              tooBig,
               S("receiving a datagram synchronously from its default address [len=128]"),
               S("received a datagram that is 40 bytes (Incomplete last line)"),
               "second datagram, over a connected socket",
               S("receiving a datagram synchronously from its default address [len=64]"),
-              S("could not receive a datagram - WSAEMSGSIZE (A message sent on a datagram socket was "
-                "larger than the internal message buffer or some other network limit, or the buffer "
-                "used to receive a datagram into was smaller than the datagram itself)"),
+              tooBig,
               S("closed; bytes received=138, bytes sent=0")},
          }},
         // 22 bytes completed through events, 7 through completion routines, then a datagram of
