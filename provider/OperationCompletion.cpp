@@ -66,11 +66,21 @@ void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overla
                 operation->lowerSocket, &operation->overlapped, &bytes, FALSE, &flags,
                 &lowerError))
             error = static_cast<DWORD>(lowerError);
+        // The application closed the socket while the operation was under way: the provider
+        // below knows the socket no more, but the record's own overlapped still holds the
+        // system's status, which is success or the abort the close brought about.
+        if (lowerError == WSAENOTSOCK && context->closing) {
+            bytes = static_cast<DWORD>(operation->overlapped.InternalHigh);
+            error = operation->overlapped.Internal == 0 ? 0 : WSA_OPERATION_ABORTED;
+        }
     }
     WSAOVERLAPPED* user = operation->userOverlapped;
     user->Offset = error;
     user->OffsetHigh = flags;
     user->InternalHigh = bytes;
+    // Under the socket's lock, the report cannot overtake a close the application is making:
+    // that close reports before it lets go of the lock.
+    LockContext(context);
     const OperationKindRow* row = FindOperationKind(operation->kind);
     if (row) {
         if (error == 0 && row->counter == CountReceived)
@@ -81,6 +91,7 @@ void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overla
             row->report(operation, context, error, bytes, flags);
     }
     FreeBufferCopy(operation);
+    UnlockContext(context);
     int releaseError = 0;
     ReleaseContext(context, &releaseError);
     Deliver(operation, error, bytes);

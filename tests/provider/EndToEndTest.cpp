@@ -100,8 +100,9 @@ TEST_F(EndToEndTest, ProgramIsTracedFromAttachThroughEverySocketToDetach)
     };
     EXPECT_EQ(expected, Generalized(records)) << Describe(records);
     for (const Record& record : records) {
-        if (record.Kind() == RecordDataSent || record.Kind() == RecordDataReceived)
+        if (record.Kind() == RecordDataSent || record.Kind() == RecordDataReceived) {
             EXPECT_EQ(12u, record.PayloadLength()) << "no bytes below High: " << record.Text();
+        }
     }
 }
 
@@ -121,4 +122,26 @@ TEST_F(EndToEndTest, ExitWithTwoOpenSocketsClosesBothBeforeTheGoodbye)
     std::set<DWORD> closed = {records[3].Word(1), records[4].Word(1)};
     EXPECT_EQ(created, closed);
     EXPECT_EQ("process detached", records[5].Text());
+}
+
+TEST_F(EndToEndTest, CloseWithPendingReceivesIsFinishedByTheirCompletion)
+{
+    // s0 listens, s1 connects, s2 is accepted and closed with two receives pending. The close
+    // aborts them (WSA_OPERATION_ABORTED, 995, which has no text of its own).
+    auto records = Trace("pendingclose.exe");
+    const std::string aborted = "- socket (s2) could not receive data - 995 (?""?""?)";
+    const std::vector<std::string> expected = {
+        "- socket (s2) receiving data asynchronously [len=16]",
+        "- socket (s2) receiving data asynchronously [len=16]",
+        "- socket (s2) will be closed when outstanding asynchronous calls finish",
+        aborted,
+        aborted,
+        "2 async calls finished, socket (s2) closed; bytes received=0, bytes sent=0",
+    };
+    std::vector<std::string> got;
+    for (const std::string& line : Generalized(records)) {
+        if (line.find("socket (s2)") != std::string::npos && line.find("socket (s0)") == std::string::npos)
+            got.push_back(line);
+    }
+    EXPECT_EQ(expected, got) << Describe(records);
 }
