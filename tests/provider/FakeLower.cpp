@@ -222,6 +222,22 @@ static int WSPAPI FakeRecvFrom(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD 
                     lpErrno);
 }
 
+// Accepts a new socket from source; transferError fails it.
+static SOCKET WSPAPI FakeAccept(SOCKET s, sockaddr* address, LPINT addressLength, LPCONDITIONPROC,
+                                DWORD_PTR, LPINT lpErrno)
+{
+    control.lastSocket = s;
+    if (control.transferError) {
+        *lpErrno = control.transferError;
+        return INVALID_SOCKET;
+    }
+    if (address && addressLength && *addressLength >= static_cast<int>(sizeof(sockaddr_in))) {
+        memcpy(address, &control.source, sizeof(sockaddr_in));
+        *addressLength = sizeof(sockaddr_in);
+    }
+    return control.nextSocket++;
+}
+
 static int WSPAPI FakeListen(SOCKET s, int, LPINT)
 {
     control.lastSocket = s;
@@ -242,7 +258,6 @@ static int WSPAPI FakeCleanup(LPINT)
         return (result)SOCKET_ERROR;                                                       \
     }
 
-UNSUPPORTED(FakeAccept, SOCKET, SOCKET, sockaddr*, LPINT, LPCONDITIONPROC, DWORD_PTR)
 UNSUPPORTED(FakeAddressToString, INT, LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD)
 UNSUPPORTED(FakeAsyncSelect, int, SOCKET, HWND, unsigned int, LONG)
 UNSUPPORTED(FakeBind, int, SOCKET, const sockaddr*, int)
