@@ -99,6 +99,21 @@ void SendDataRecord(DWORD payloadLength, const void* payload)
     HeapFree(channelHeap, 0, record);
 }
 
+// How many of byteCount bytes the buffers hold, stopping at the first entry that cannot be read.
+static DWORD GatheredLength(const WSABUF* buffers, DWORD bufferCount, DWORD byteCount)
+{
+    DWORD gathered = 0;
+    for (DWORD i = 0; i < bufferCount && gathered < byteCount; i++) {
+        if (IsBadReadPtr(&buffers[i], sizeof(WSABUF)))
+            break;
+        DWORD length = buffers[i].len < byteCount - gathered ? buffers[i].len : byteCount - gathered;
+        if (length && IsBadReadPtr(buffers[i].buf, length))
+            break;
+        gathered += length;
+    }
+    return gathered;
+}
+
 DWORD CopyBufferData(const WSABUF* buffers, DWORD bufferCount, DWORD limit, BYTE* destination)
 {
     DWORD copied = 0;
@@ -113,24 +128,16 @@ DWORD CopyBufferData(const WSABUF* buffers, DWORD bufferCount, DWORD limit, BYTE
 BYTE* BuildDataPayload(DWORD* payloadLength, SOCKET socket, const WSABUF* buffers,
                        DWORD bufferCount, DWORD byteCount, DWORD kind)
 {
-    DWORD size = DataHeaderSize;
-    BYTE* payload;
-    if (detailLevel == High) {
-        size = DataHeaderSize + byteCount;
-        // A count so large that the size wraps cannot be honoured; it is reported as no memory.
-        payload = size < byteCount ? nullptr : static_cast<BYTE*>(HeapAlloc(channelHeap, 0, size));
-        if (payload) {
-            // The lower provider may report more than the buffers hold; never read past them.
-            DWORD copied = CopyBufferData(buffers, bufferCount, byteCount, payload + DataHeaderSize);
-            size = DataHeaderSize + copied;
-        }
-    } else {
-        payload = static_cast<BYTE*>(HeapAlloc(channelHeap, 0, size));
-    }
+    // The record holds the bytes really there: a lower provider that reports more than the
+    // buffers hold costs neither memory nor the trace.
+    DWORD gathered = detailLevel == High ? GatheredLength(buffers, bufferCount, byteCount) : 0;
+    DWORD size = DataHeaderSize + gathered;
+    BYTE* payload = size < gathered ? nullptr : static_cast<BYTE*>(HeapAlloc(channelHeap, 0, size));
     if (!payload) {
         HandleOutOfMemory();
         return nullptr;
     }
+    CopyBufferData(buffers, bufferCount, gathered, payload + DataHeaderSize);
     DataPayloadHeader header = {kind, static_cast<DWORD>(socket), byteCount};
     memcpy(payload, &header, sizeof(header));
     *payloadLength = size;

@@ -26,10 +26,13 @@ static int AnswerProtocolInfo(const SocketContext* context, int optname, char* o
 {
     const WSAPROTOCOL_INFOW& chain = context->provider->chainProtocolInfo;
     int needed = optname == SO_PROTOCOL_INFOW ? sizeof(WSAPROTOCOL_INFOW) : sizeof(WSAPROTOCOL_INFOA);
-    if (IsBadReadPtr(optlen, sizeof(int)) || *optlen < needed) {
+    // Checked before anything is written, as the platform checks them: a bad pointer from the
+    // application is its error, never a fault inside the layer.
+    if (IsBadWritePtr(optlen, sizeof(int)) || *optlen < needed || IsBadWritePtr(optval, needed)) {
         *lpErrno = WSAEFAULT;
         return SOCKET_ERROR;
     }
+    *optlen = needed;
     if (optname == SO_PROTOCOL_INFOW) {
         memcpy(optval, &chain, sizeof(chain));
     } else {

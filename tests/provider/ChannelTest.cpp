@@ -88,6 +88,15 @@ TEST_F(ChannelTest, CopyStopsAtTheLimitAndAShortBufferNeverShowsStrangeBytes)
     memcpy(&count, payload + 8, 4);
     EXPECT_EQ(150u, count);
     HeapFree(channelHeap, 0, payload);
+
+    // A count no buffer could hold costs neither the memory nor the trace.
+    payload = BuildDataPayload(&length, 5, buffers, 2, 0xFFFFFFF0, RecordDataReceived);
+    ASSERT_NE(nullptr, payload);
+    EXPECT_EQ(112u, length);
+    memcpy(&count, payload + 8, 4);
+    EXPECT_EQ(0xFFFFFFF0u, count);
+    HeapFree(channelHeap, 0, payload);
+    EXPECT_NE(nullptr, viewerWindow) << "tracing goes on";
 }
 
 TEST_F(ChannelTest, TextRecordSizeIsTheBoundAndArgumentsAreNeverFormats)

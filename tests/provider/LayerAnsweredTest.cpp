@@ -55,6 +55,24 @@ TEST_F(LayerAnsweredTest, ProtocolInformationIsTheChainsOwn)
             << "option " << row.option;
         EXPECT_EQ(WSAEFAULT, error) << "option " << row.option;
     }
+
+    // A value pointer that cannot be written is the application's fault, answered as such; a
+    // longer buffer is told the size written.
+    for (int option : {SO_PROTOCOL_INFOW, SO_PROTOCOL_INFOA}) {
+        error = static_cast<int>(0xdeadbeef);
+        length = sizeof(wide);
+        EXPECT_EQ(SOCKET_ERROR,
+                  table.lpWSPGetSockOpt(s, SOL_SOCKET, option, nullptr, &length, &error));
+        EXPECT_EQ(WSAEFAULT, error) << "option " << option;
+        EXPECT_EQ(SOCKET_ERROR, table.lpWSPGetSockOpt(s, SOL_SOCKET, option,
+                                                      reinterpret_cast<char*>(&wide), nullptr,
+                                                      &error));
+        EXPECT_EQ(WSAEFAULT, error) << "option " << option;
+    }
+    char roomy[1024];
+    length = sizeof(roomy);
+    ASSERT_EQ(0, table.lpWSPGetSockOpt(s, SOL_SOCKET, SO_PROTOCOL_INFOA, roomy, &length, &error));
+    EXPECT_EQ(static_cast<int>(sizeof(WSAPROTOCOL_INFOA)), length);
 }
 
 TEST_F(LayerAnsweredTest, AcceptContextNamesTheListeningSocketBelow)
