@@ -62,9 +62,9 @@ wine_own=$(echo -n "$wine_own" | grep . | median)
 dropin=$(echo -n "$dropin" | grep . | median)
 
 echo "bench_sockets ${options[*]}; median of $rounds rounds, run in turn"
-printf '%-22s %14s %14s %8s\n' figure "Wine's own" drop-in ratio
+printf '%-32s %14s %14s %8s\n' figure "Wine's own" drop-in ratio
 # Rates (per_s) cost more when lower, times (us) when higher; the ratio is always the
 # drop-in's cost over Wine's own.
 join <(echo "$wine_own" | sort) <(echo "$dropin" | sort) |
   awk '{ ratio = ($1 ~ /_per_s$/) ? ($3 > 0 ? $2 / $3 : 0) : ($2 > 0 ? $3 / $2 : 0);
-         printf "%-22s %14s %14s %8.2f\n", $1, $2, $3, ratio }'
+         printf "%-32s %14s %14s %8.2f\n", $1, $2, $3, ratio }'
