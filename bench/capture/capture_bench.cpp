@@ -1,165 +1,136 @@
-// What tracing costs the traced program.
-//   capture_bench [rounds]        run from the build's bin folder with WINEDLLOVERRIDES=ws2_32=n,b
-// 1. A bare WM_COPYDATA round trip to a window of another process that only replies, the floor
-//    under every record.
-// 2. Socket work (socket + closesocket, and a UDP round trip over 127.0.0.1) in a child process:
-//    without the layer, with the layer but no capture (the viewer stopped), then traced by the
-//    real kestrix.exe at Low, Medium and High.
-#include <winsock2.h>
+// What tracing costs the traced program, measured against the floor under every record.
+//   capture_bench [--roundtrips N] [--bulk-mib N] [--bare-rounds N]
+//   run from the build's bin folder with WINEDLLOVERRIDES=ws2_32=n,b
+// 1. A bare WM_COPYDATA round trip to a window of another process that only replies.
+// 2. The round trips and the bulk transfer of bench_sockets.exe, synchronous and overlapped, each
+//    in a child process: first with the layer installed but the viewer stopped (the reference,
+//    no records), then traced by the real kestrix.exe at Low, Medium and High.
+// Per level and workload: the records the viewer received, records per second of the workload,
+// what one record adds to it (the time over the reference's, per record) in microseconds and
+// against the bare round trip, and MB/s of the bulk transfer. The record count is the workload's
+// data calls times the records per call of the level, and is checked: the viewer's Sent and
+// Received counters must add up to the bytes the calls moved, and its log file must hold the
+// expected lines for the calls.
 #include <windows.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
-#include "ControlIds.h"
-#include "ViewerDriver.h"
+#include "BareRoundTrip.h"
+#include "SocketWorkload.h"
+#include "TracedSession.h"
 
 namespace {
 
-const char ReceiverClass[] = "KestrixBenchReceiver";
-const char SettingsKey[] = "Software\\Quenmoor\\Kestrix";
+struct Options {
+    long roundtrips = 2000;
+    long bulkMiB = 4;
+    long bareRounds = 5000;
+};
 
-double Now()
+const Workload Workloads[] = {
+    {"roundtrip", "sync", false},
+    {"overlapped_roundtrip", "overlapped", false},
+    {"bulk", "sync", true},
+    {"overlapped_bulk", "overlapped", true},
+};
+const int WorkloadCount = sizeof Workloads / sizeof Workloads[0];
+
+struct Level {
+    const char* name;
+    DWORD detail;
+    int recordsPerCall;   // Low: the data record; Medium and High: the call's text, then its data
+    int logLinesPerCall;  // Low writes no line for data
+};
+
+const Level Levels[] = {
+    {"Low", 0, 1, 0},
+    {"Medium", 1, 2, 2},
+    {"High", 2, 2, 2},
+};
+
+Options ParseOptions(int argc, char** argv)
 {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return double(counter.QuadPart) / double(frequency.QuadPart);
-}
-
-LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_COPYDATA)
-        return 0;
-    if (message == WM_DESTROY)
-        PostQuitMessage(0);
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-int Receiver()
-{
-    WNDCLASSA type = {};
-    type.lpfnWndProc = ReceiverProc;
-    type.hInstance = GetModuleHandleA(nullptr);
-    type.lpszClassName = ReceiverClass;
-    RegisterClassA(&type);
-    CreateWindowA(ReceiverClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, type.hInstance, nullptr);
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0)
-        DispatchMessageA(&message);
-    return 0;
-}
-
-bool Launch(const std::string& commandLine, PROCESS_INFORMATION* process)
-{
-    std::string line = commandLine;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process);
-}
-
-void Finish(PROCESS_INFORMATION& process)
-{
-    if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-}
-
-void BareRoundTrips(int rounds)
-{
-    PROCESS_INFORMATION process;
-    if (!Launch("capture_bench.exe receiver", &process))
-        return;
-    HWND receiver = nullptr;
-    WaitUntil([&] { return (receiver = FindWindowExA(HWND_MESSAGE, nullptr, ReceiverClass, nullptr)) != nullptr; },
-              20000);
-    if (receiver) {
-        char record[96] = {};
-        COPYDATASTRUCT data = {GetCurrentProcessId(), sizeof record, record};
-        double start = Now();
-        for (int i = 0; i < rounds; i++)
-            SendMessageA(receiver, WM_COPYDATA, 0, LPARAM(&data));
-        double elapsed = Now() - start;
-        printf("bare WM_COPYDATA round trip (96 bytes): %8.1f us  (%d rounds)\n", elapsed * 1e6 / rounds, rounds);
-        PostMessageA(receiver, WM_CLOSE, 0, 0);
-    }
-    Finish(process);
-}
-
-// The child: socket work timed from inside the traced program.
-int Work(int rounds, const char* label)
-{
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    double start = Now();
-    for (int i = 0; i < rounds; i++)
-        closesocket(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    double lifetime = (Now() - start) * 1e6 / rounds;
-
-    SOCKET a = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP), b = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    bind(b, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(b, reinterpret_cast<sockaddr*>(&address), &length);
-    char buffer[64] = "ping";
-    start = Now();
-    for (int i = 0; i < rounds; i++) {
-        sendto(a, buffer, 32, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        recv(b, buffer, sizeof buffer, 0);
-    }
-    double roundTrip = (Now() - start) * 1e6 / rounds;
-    closesocket(a);
-    closesocket(b);
-    WSACleanup();
-    printf("%-10s socket+closesocket %8.1f us   UDP send+recv %8.1f us  (%d rounds)\n", label, lifetime, roundTrip,
-           rounds);
-    fflush(stdout);
-    return 0;
-}
-
-void RunWork(int rounds, const char* label)
-{
-    PROCESS_INFORMATION process;
-    if (Launch("capture_bench.exe work " + std::to_string(rounds) + " " + label, &process))
-        Finish(process);
-}
-
-void SetSetting(const char* name, DWORD value)
-{
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == 0) {
-        RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-        RegSetValueExA(key, "Log File", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
-        RegCloseKey(key);
-    }
-}
-
-// stopAfterStart: the layer stays in the catalog but the block is closed, so the layer passes
-// every call on without reporting it.
-void TracedWork(int rounds, DWORD detail, const char* label, bool stopAfterStart = false)
-{
-    SetSetting("Detail", detail);
-    PROCESS_INFORMATION viewerProcess;
-    if (!Launch("kestrix.exe", &viewerProcess))
-        return;
-    ViewerDriver viewer;
-    if (viewer.Find(viewerProcess.dwProcessId, 30000) && viewer.Click(Id::ButtonStart) &&
-        WaitUntil([&] { return viewer.StatusText(1) == "Started"; }, 20000)) {
-        if (stopAfterStart) {
-            viewer.Click(Id::ButtonStop);
-            WaitUntil([&] { return viewer.StatusText(1) == "Stopped"; }, 20000);
+    Options options;
+    struct {
+        const char* name;
+        long* value;
+    } table[] = {{"--roundtrips", &options.roundtrips},
+                 {"--bulk-mib", &options.bulkMiB},
+                 {"--bare-rounds", &options.bareRounds}};
+    for (int i = 1; i < argc; ++i) {
+        bool known = false;
+        for (auto& row : table) {
+            if (strcmp(argv[i], row.name) == 0 && i + 1 < argc) {
+                *row.value = strtol(argv[++i], nullptr, 10);
+                known = *row.value > 0;
+            }
         }
-        RunWork(rounds, label);
-        viewer.CloseAnsweringYes(30000);
-    } else {
-        printf("%-10s the viewer did not start\n", label);
+        if (!known) {
+            printf("usage: capture_bench [--roundtrips N] [--bulk-mib N] [--bare-rounds N] (counts above 0)\n");
+            exit(2);
+        }
     }
-    Finish(viewerProcess);
+    return options;
+}
+
+// What the viewer showed of one traced workload, against what the workload says it did: "ok",
+// or the numbers that differ.
+std::string CheckRecords(const Level& level, const WorkloadRun& run, const TracedSession& viewer)
+{
+    double counted = viewer.BytesSent() + viewer.BytesReceived();
+    long lines = viewer.DataCallLines();
+    long expectedLines = long(run.dataCalls) * level.logLinesPerCall;
+    if (counted == run.dataBytes && lines == expectedLines)
+        return "ok";
+    char text[160];
+    snprintf(text, sizeof text, "MISMATCH: counters %.0f bytes of %.0f, log %ld lines of %ld", counted,
+             run.dataBytes, lines, expectedLines);
+    return text;
+}
+
+const double None = std::numeric_limits<double>::quiet_NaN();   // a figure that has no meaning here
+
+// One line of the table; None is shown as "-".
+struct Row {
+    const char* level;
+    const char* workload;
+    double calls, records, seconds, recordsPerSecond, microsecondsPerRecord, timesBare, megabytesPerSecond;
+    std::string note;
+};
+
+void PrintFigure(const char* format, int width, double value)
+{
+    if (std::isnan(value))
+        printf(" %*s", width, "-");
+    else
+        printf(format, width, value);
+}
+
+const char HeaderFormat[] = "%-7s %-21s %6s %8s %9s %10s %10s %7s %8s  %s\n";
+
+void PrintRow(const Row& row)
+{
+    printf("%-7s %-21s", row.level, row.workload);
+    PrintFigure(" %*.0f", 6, row.calls);
+    PrintFigure(" %*.0f", 8, row.records);
+    PrintFigure(" %*.3f", 9, row.seconds);
+    PrintFigure(" %*.0f", 10, row.recordsPerSecond);
+    PrintFigure(" %*.1f", 10, row.microsecondsPerRecord);
+    PrintFigure(" %*.2f", 7, row.timesBare);
+    PrintFigure(" %*.2f", 8, row.megabytesPerSecond);
+    printf("  %s\n", row.note.c_str());
+    fflush(stdout);
+}
+
+void PrintFailure(const char* level, const char* workload, const std::string& what)
+{
+    printf("%-7s %-21s FAILED: %s\n", level, workload, what.c_str());
+    fflush(stdout);
 }
 
 }  // namespace
@@ -167,18 +138,84 @@ void TracedWork(int rounds, DWORD detail, const char* label, bool stopAfterStart
 int main(int argc, char** argv)
 {
     if (argc == 2 && strcmp(argv[1], "receiver") == 0)
-        return Receiver();
-    if (argc == 4 && strcmp(argv[1], "work") == 0)
-        return Work(atoi(argv[2]), argv[3]);
-    int rounds = argc > 1 ? atoi(argv[1]) : 2000;
-    if (rounds <= 0)
-        rounds = 2000;
-    BareRoundTrips(rounds * 5);
-    RunWork(rounds, "untraced");
-    TracedWork(rounds, 0, "layered", true);
-    TracedWork(rounds, 0, "Low");
-    TracedWork(rounds, 1, "Medium");
-    TracedWork(rounds, 2, "High");
-    RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
-    return 0;
+        return RunReceiver();
+    Options options = ParseOptions(argc, argv);
+    // The viewer installs the layer from its working directory, which it takes from us.
+    if (GetFileAttributesA("kestrixlayer.dll") == INVALID_FILE_ATTRIBUTES) {
+        printf("capture_bench: run it in the build's bin folder, where kestrixlayer.dll is\n");
+        return 2;
+    }
+    WorkloadSizes sizes = {options.roundtrips, options.bulkMiB};
+
+    double bare = BareRoundTripMicroseconds(int(options.bareRounds));
+    if (bare <= 0) {
+        printf("capture_bench: the bare receiver did not come up\n");
+        return 1;
+    }
+    printf("bare WM_COPYDATA round trip (96 bytes): %.1f us (%ld rounds)\n", bare, options.bareRounds);
+    printf("workloads: bench_sockets %ld round trips of 64 bytes, %ld MiB bulk; each in its own process\n",
+           options.roundtrips, options.bulkMiB);
+    printf(HeaderFormat, "level", "workload", "calls", "records", "seconds", "records/s", "us/record", "x bare",
+           "MB/s", "check");
+
+    // The reference: the viewer started and stopped again leaves the layer in the catalog with
+    // the control block closed, so the layer passes every call on and reports nothing.
+    WorkloadRun reference[WorkloadCount];
+    {
+        TracedSession viewer;
+        if (!viewer.Open(0) || !viewer.StartCapture() || !viewer.StopCapture()) {
+            printf("capture_bench: the viewer did not start and stop\n");
+            return 1;
+        }
+        for (int w = 0; w < WorkloadCount; w++) {
+            const WorkloadRun& run = reference[w] = RunWorkload(Workloads[w], sizes);
+            if (run.ok)
+                PrintRow({"layer", Workloads[w].name, run.dataCalls, 0, run.seconds, None, None, None,
+                          Workloads[w].bulk ? run.megabytesPerSecond : None, "no viewer"});
+            else
+                PrintFailure("layer", Workloads[w].name, run.failure);
+        }
+    }
+
+    bool allOk = true;
+    std::string highBulk;
+    for (const Level& level : Levels) {
+        TracedSession viewer;
+        if (!viewer.Open(level.detail)) {
+            PrintFailure(level.name, "-", "the viewer did not come up");
+            allOk = false;
+            continue;
+        }
+        for (int w = 0; w < WorkloadCount; w++) {
+            const Workload& workload = Workloads[w];
+            if (!viewer.StartCapture()) {
+                PrintFailure(level.name, workload.name, "the viewer did not start");
+                allOk = false;
+                continue;
+            }
+            WorkloadRun run = RunWorkload(workload, sizes);
+            bool stopped = viewer.StopCapture();
+            if (!run.ok || !stopped || !reference[w].ok) {
+                PrintFailure(level.name, workload.name,
+                             !run.ok ? run.failure : !stopped ? "the viewer did not stop" : "no reference");
+                allOk = false;
+                continue;
+            }
+            double records = run.dataCalls * level.recordsPerCall;
+            double added = (run.seconds - reference[w].seconds) * 1e6 / records;
+            std::string check = CheckRecords(level, run, viewer);
+            allOk = allOk && check == "ok";
+            PrintRow({level.name, workload.name, run.dataCalls, records, run.seconds, records / run.seconds, added,
+                      added / bare, workload.bulk ? run.megabytesPerSecond : None, check});
+            if (workload.bulk && level.detail == 2) {
+                char text[64];
+                snprintf(text, sizeof text, " %s %.2f MB/s", workload.mode, run.megabytesPerSecond);
+                highBulk += text;
+            }
+        }
+    }
+    printf("bulk transfer at High (every byte in a record):%s\n", highBulk.c_str());
+    printf("records/s: the workload's records over its time; us/record: its time over the reference's, per\n"
+           "record; x bare: us/record over the bare round trip; check: the viewer's byte counters and log lines\n");
+    return allOk ? 0 : 1;
 }

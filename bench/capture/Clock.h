@@ -1,0 +1,11 @@
+// Seconds from the performance counter.
+#pragma once
+#include <windows.h>
+
+inline double Now()
+{
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return double(counter.QuadPart) / double(frequency.QuadPart);
+}
