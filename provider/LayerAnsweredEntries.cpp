@@ -187,7 +187,7 @@ int WSPAPI WSPCleanup(LPINT lpErrno)
         StopOverlappedManager();
         EnterCriticalSection(&mainLock);
         Sleep(TeardownPauseMilliseconds);
-        ShutdownProviders(lpErrno);
+        ShutdownProviders(lpErrno, TRUE);
     }
     LeaveCriticalSection(&mainLock);
     LeaveCriticalSection(&startupLock);

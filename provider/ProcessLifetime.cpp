@@ -29,7 +29,7 @@ void ProcessDetach(void* reserved)
     EnterCriticalSection(&mainLock);
     if (providerTable) {
         int errorCell = 0;
-        ShutdownProviders(&errorCell);
+        ShutdownProviders(&errorCell, FALSE);
     }
     LeaveCriticalSection(&mainLock);
     DeleteCriticalSection(&mainLock);

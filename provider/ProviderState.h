@@ -62,8 +62,9 @@ const DWORD PrivateHeapInitialSize = 128000;
 int ValidateProcTable(const WSPPROC_TABLE* table);
 
 // Stops and unloads every lower provider, closing their sockets with teardown reports. Called
-// with mainLock held.
-void ShutdownProviders(int* errorCell);
+// with mainLock held. With waitForCalls, calls still inside a socket are given a few seconds to
+// leave (mainLock is let go meanwhile); whatever a call still uses is never freed under it.
+void ShutdownProviders(int* errorCell, BOOL waitForCalls);
 
 // The lower provider a thread is inside of, for WSPCancelBlockingCall.
 void SetBlockingProvider(LowerProvider* provider);

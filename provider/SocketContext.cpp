@@ -10,6 +10,7 @@ SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, Socket
         return nullptr;
     context->lowerSocket = lowerSocket;
     context->provider = provider;
+    context->heap = privateHeap;
     context->backlog = -1;
     context->blocking = 1;
     if (parent) {
@@ -25,7 +26,7 @@ SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, Socket
 void FreeContext(SocketContext* context)
 {
     DeleteCriticalSection(&context->lock);
-    HeapFree(privateHeap, 0, context);
+    HeapFree(context->heap, 0, context);
 }
 
 void LinkContext(LowerProvider* provider, SocketContext* context)
@@ -141,6 +142,7 @@ void CloseAllContexts(LowerProvider* provider)
     linger hardClose = {1, 0};
     SocketContext* context = provider->sockets;
     while (context) {
+        SocketContext* next = context->next;
         int error = 0;
         if (provider->procTable.lpWSPSetSockOpt(context->lowerSocket, SOL_SOCKET, SO_LINGER,
                                                 reinterpret_cast<const char*>(&hardClose),
@@ -148,10 +150,19 @@ void CloseAllContexts(LowerProvider* provider)
             int result = provider->procTable.lpWSPCloseSocket(context->lowerSocket, &error);
             ReportTeardownClose(result, context, context->layeredHandle, &error);
         }
-        int closeError = 0;
-        upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, &closeError);
-        SocketContext* next = context->next;
-        FreeContext(context);
+        // Lookups and releases wait for mainLock, which the teardown holds: the count is fixed.
+        if (context->refCount == 0) {
+            int closeError = 0;
+            upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, &closeError);
+            UnlinkContext(provider, context);
+            FreeContext(context);
+        } else {
+            // A call is inside (a thread blocked in recv, say): the close above ends it, and
+            // its release frees the context. No completion can come any more.
+            context->lowerSocket = INVALID_SOCKET;
+            context->closing = 1;
+            context->pendingAsync = 0;
+        }
         context = next;
     }
 }

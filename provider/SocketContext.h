@@ -25,6 +25,8 @@ struct SocketContext {
     LONG eventMask;
     LONG blocking;
     DWORD flags;               // WSA_FLAG_* the socket was created with
+    HANDLE heap;               // the privateHeap it came from, which it goes back to even when
+                               // a call kept it past its teardown
 };
 
 SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,
@@ -44,5 +46,6 @@ void UnlockContext(SocketContext* context);
 // Takes no reference. A null provider searches every provider in table order.
 SocketContext* FindContextByLowerSocket(LowerProvider* provider, SOCKET lowerSocket);
 
-// Teardown: closes every socket of the provider hard, reports it and frees its context.
+// Teardown: closes every socket of the provider hard and reports it. A context no call is using
+// is freed; one a call is still inside stays linked, closing, for that call's final release.
 void CloseAllContexts(LowerProvider* provider);

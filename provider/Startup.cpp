@@ -176,7 +176,7 @@ extern "C" int WSPAPI WSPStartup(WORD wVersionRequested, LPWSPDATA lpWSPData,
         int errorCell = 0;
         int result = FirstStartup(wVersionRequested, lpWSPData, lpProtocolInfo, &errorCell);
         if (result != 0) {
-            ShutdownProviders(&errorCell);
+            ShutdownProviders(&errorCell, FALSE);
             LeaveCriticalSection(&mainLock);
             LeaveCriticalSection(&startupLock);
             return result;

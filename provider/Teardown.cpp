@@ -3,22 +3,53 @@
 #include "ProviderState.h"
 #include "SocketContext.h"
 
-void ShutdownProviders(int* errorCell)
+// How long the last cleanup waits for calls still inside to leave once their sockets are closed.
+const DWORD CallsLeaveMilliseconds = 5000;
+
+static BOOL ContextsLeft()
 {
     for (int i = 0; i < providerCount; i++) {
+        if (providerTable[i].sockets)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// Lets go of mainLock, which their releases take, until the calls are gone or the time is up.
+static void WaitForCallsToLeave()
+{
+    for (DWORD waited = 0; ContextsLeft() && waited < CallsLeaveMilliseconds; waited += 10) {
+        LeaveCriticalSection(&mainLock);
+        Sleep(10);
+        EnterCriticalSection(&mainLock);
+    }
+}
+
+void ShutdownProviders(int* errorCell, BOOL waitForCalls)
+{
+    for (int i = 0; i < providerCount; i++) {
+        if (providerTable[i].module)
+            CloseAllContexts(&providerTable[i]);
+    }
+    if (waitForCalls)
+        WaitForCallsToLeave();
+    if (ContextsLeft()) {
+        // A call that never came back still runs in a lower provider and uses the table and
+        // its context: both stay, and so does every lower provider. A leak, not a crash.
+        providerTable = nullptr;
+        providerCount = 0;
+        privateHeap = nullptr;
+    }
+    for (int i = 0; i < providerCount; i++) {
         LowerProvider& record = providerTable[i];
-        if (!record.module) {
-            DeleteCriticalSection(&record.lock);
-            continue;
+        if (record.module) {
+            // A provider whose table failed the check may lack the entry.
+            if (record.started && record.procTable.lpWSPCleanup)
+                record.procTable.lpWSPCleanup(errorCell);
+            FreeLibrary(record.module);
+            record.module = nullptr;
         }
-        CloseAllContexts(&record);
-        record.sockets = nullptr;
-        // A provider whose table failed the check may lack the entry.
-        if (record.started && record.procTable.lpWSPCleanup)
-            record.procTable.lpWSPCleanup(errorCell);
         DeleteCriticalSection(&record.lock);
-        FreeLibrary(record.module);
-        record.module = nullptr;
     }
     if (providerTable) {
         HeapFree(privateHeap, 0, providerTable);

@@ -4,6 +4,8 @@
 #include "Channel.h"
 #include "Entries.h"
 #include "ProcessLifetime.h"
+#include "SocketContext.h"
+#include <thread>
 
 class DetachTest : public LayerTest {
 protected:
@@ -72,4 +74,37 @@ TEST_F(DetachTest, UntracedProcessSendsNothingAtDetach)
     DetachAtExit();
     EXPECT_TRUE(viewer.Records().empty());
     EXPECT_EQ(1, base->closeCalls) << "the socket is still closed below";
+}
+
+// The last cleanup while a call is still inside a socket (a thread blocked in recv): the socket
+// is closed under the call, but its context lives until the call's own release.
+TEST_F(DetachTest, LastCleanupLeavesAContextInUseToItsCall)
+{
+    ASSERT_EQ(0, StartLayer(&table));
+    SOCKET busy = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0, &error);
+    SOCKET idle = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0, &error);
+    SocketContext* inside = FindContext(busy, &error);   // the running call's reference
+    ASSERT_NE(nullptr, inside);
+    viewer.ClearRecords();
+    HANDLE cleanedUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread cleaner([&] {
+        int cleanupError = 0;
+        WSPCleanup(&cleanupError);
+        SetEvent(cleanedUp);
+    });
+    EXPECT_TRUE(viewer.WaitForRecords(2, 5000)) << "both sockets closed below and reported";
+    EXPECT_FALSE(IsHandleOpen(idle)) << "a context nobody uses goes at once";
+    EXPECT_TRUE(IsHandleOpen(busy));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(cleanedUp, 200)) << "the cleanup waits for the call";
+    EXPECT_EQ(INVALID_SOCKET, inside->lowerSocket);
+    EXPECT_EQ(0, base->cleanupCalls) << "nothing below is cleaned up while the call is inside";
+    int releaseError = 0;
+    ReleaseContext(inside, &releaseError);   // the call returns
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(cleanedUp, 5000));
+    cleaner.join();
+    CloseHandle(cleanedUp);
+    EXPECT_FALSE(IsHandleOpen(busy)) << "closed by the call's final release";
+    EXPECT_EQ(nullptr, providerTable);
+    const int chains = 3;   // TCP, UDP and TCP over IPv6, all over fakelower.dll
+    EXPECT_EQ(chains, base->cleanupCalls) << "each chain's provider below cleaned up once the call left";
 }

@@ -1,6 +1,7 @@
 // The real layer under the Winsock layer for Wine, in the catalog, tracing sample programs into a
 // stand-in viewer window in this process.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <regex>
 #include <set>
 #include <string>
@@ -144,4 +145,22 @@ TEST_F(EndToEndTest, CloseWithPendingReceivesIsFinishedByTheirCompletion)
             got.push_back(line);
     }
     EXPECT_EQ(expected, got) << Describe(records);
+}
+
+TEST_F(EndToEndTest, LastCleanupWithCallsBlockedEndsThemAndTheProgram)
+{
+    // Traced: the blocked receive's socket is closed by the teardown, then the call reports.
+    auto records = Trace("cleanupinflight.exe");
+    std::vector<std::string> lines = Generalized(records);
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "2 detaching from process, socket (s3) closed; bytes "
+                                     "received=0, bytes sent=0"))
+        << Describe(records);
+    EXPECT_EQ("5 process detached", lines.back());
+    // Untraced, with the layer installed all the same.
+    viewer.Close();
+    Child child;
+    DWORD exitCode = 0xdeadbeef;
+    EXPECT_TRUE(child.Run("cleanupinflight.exe", &exitCode));
+    EXPECT_EQ(0u, exitCode);
 }

@@ -48,23 +48,22 @@ HMODULE LoadFromSystemDirectory()
     return LoadLibraryW(path);
 }
 
+// Wine's library stays loaded once it has been: a thread blocked in one of its calls while the
+// last cleanup runs returns through its code.
 int LoadLocked()
 {
-    HMODULE module = LoadFromSystemDirectory();
-    if (!module)
-        return WSASYSNOTREADY;
-    if (!ResolveRealFunctions(module)) {
-        FreeLibrary(module);
-        return WSASYSNOTREADY;
+    if (!realModule) {
+        HMODULE module = LoadFromSystemDirectory();
+        if (!module)
+            return WSASYSNOTREADY;
+        if (!ResolveRealFunctions(module)) {
+            FreeLibrary(module);
+            return WSASYSNOTREADY;
+        }
+        realModule = module;
     }
     WSADATA data;
-    int error = real.WSAStartup(MAKEWORD(2, 2), &data);
-    if (error != 0) {
-        FreeLibrary(module);
-        return error;
-    }
-    realModule = module;
-    return 0;
+    return real.WSAStartup(MAKEWORD(2, 2), &data);
 }
 
 } // namespace
@@ -83,11 +82,8 @@ int UnloadRealWinsock()
 {
     AcquireSRWLockExclusive(&loadLock);
     int remaining = static_cast<int>(loadCount) - 1;
-    if (loadCount > 0 && --loadCount == 0) {
+    if (loadCount > 0 && --loadCount == 0)
         real.WSACleanup();
-        FreeLibrary(realModule);
-        realModule = nullptr;
-    }
     ReleaseSRWLockExclusive(&loadLock);
     return remaining;
 }

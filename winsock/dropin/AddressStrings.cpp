@@ -28,6 +28,7 @@ INT WSAAPI WSAAddressToStringW(LPSOCKADDR lpsaAddress, DWORD dwAddressLength,
     if (!lpsaAddress || dwAddressLength < sizeof(lpsaAddress->sa_family) ||
         !lpdwAddressStringLength)
         return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
+    ProviderCall inside;
     CatalogEntry entry;
     int error = 0;
     Provider* provider = ProviderForFamily(lpsaAddress->sa_family, lpProtocolInfo, entry, &error);
@@ -71,6 +72,7 @@ INT WSAAPI WSAStringToAddressW(LPWSTR AddressString, INT AddressFamily,
 {
     if (!AddressString || !lpAddress || !lpAddressLength)
         return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEINVAL);
+    ProviderCall inside;
     CatalogEntry entry;
     int error = 0;
     Provider* provider = ProviderForFamily(AddressFamily, lpProtocolInfo, entry, &error);

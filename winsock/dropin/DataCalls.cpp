@@ -102,6 +102,7 @@ int WSAAPI recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int
 BOOL WSAAPI WSAGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWORD lpcbTransfer,
                                    BOOL fWait, LPDWORD lpdwFlags)
 {
+    ProviderCall inside;
     SocketOwner owner;
     if (!OwnerForCall(s, owner))
         return FALSE;

@@ -12,6 +12,7 @@ struct ProviderState {
     CRITICAL_SECTION lock;
     std::vector<std::unique_ptr<Provider>> providers; // in the order they were loaded
     std::map<DWORD, Provider*> byCatalogId;
+    std::vector<std::unique_ptr<Provider>> retired;   // cleaned up, waiting to be unloaded
     ProviderState() { InitializeCriticalSection(&lock); }
 };
 
@@ -20,6 +21,11 @@ ProviderState& State()
     static ProviderState* state = new ProviderState; // outlives static destructors at exit
     return *state;
 }
+
+// Application calls inside a provider right now, and whether cleaned-up providers wait for
+// them to leave before they are unloaded.
+volatile LONG callsInside;
+volatile LONG unloadPending;
 
 class StateLock {
 public:
@@ -141,6 +147,15 @@ Provider* ProviderOfCatalogId(DWORD catalogId)
     return nullptr;
 }
 
+// Under the state lock, with no application call inside any provider.
+static void UnloadRetired()
+{
+    for (auto& provider : State().retired)
+        FreeLibrary(provider->module);
+    State().retired.clear();
+    InterlockedExchange(&unloadPending, 0);
+}
+
 void CleanupProviders()
 {
     StateLock lock;
@@ -149,8 +164,27 @@ void CleanupProviders()
             int error = 0;
             provider->procTable.lpWSPCleanup(&error);
         }
-        FreeLibrary(provider->module);
+        State().retired.push_back(std::move(provider));
     }
     State().providers.clear();
     State().byCatalogId.clear();
+    // A thread still inside a provider (blocked in recv, say) returns through its code: the
+    // last such call to leave unloads them, as a socket holds its provider on Windows.
+    InterlockedExchange(&unloadPending, 1);
+    if (InterlockedCompareExchange(&callsInside, 0, 0) == 0)
+        UnloadRetired();
+}
+
+void EnterProviderCall()
+{
+    InterlockedIncrement(&callsInside);
+}
+
+void LeaveProviderCall()
+{
+    if (InterlockedDecrement(&callsInside) != 0 || !unloadPending)
+        return;
+    StateLock lock;
+    if (unloadPending && InterlockedCompareExchange(&callsInside, 0, 0) == 0)
+        UnloadRetired();
 }

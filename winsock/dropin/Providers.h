@@ -18,8 +18,13 @@ Provider* StartProviderFor(const WSAPROTOCOL_INFOW& info, const WCHAR* path, int
 // id names no usable entry.
 Provider* ProviderOfCatalogId(DWORD catalogId);
 
-// Gives every started provider one WSPCleanup per start and unloads it.
+// Gives every started provider one WSPCleanup per start and unloads it, at once or, while an
+// application call is still inside a provider, when the last such call returns.
 void CleanupProviders();
+
+// Bracket every application call that enters a provider (ProviderCall in Routing.h does).
+void EnterProviderCall();
+void LeaveProviderCall();
 
 // The table handed to every provider's WSPStartup.
 const WSPUPCALLTABLE& UpcallTable();

@@ -4,6 +4,16 @@
 #include "HandleTable.h"
 #include "Startup.h"
 
+// Counts an application call as inside the providers for as long as it lasts, so that the last
+// WSACleanup never unloads a provider under it.
+class ProviderCall {
+public:
+    ProviderCall() { EnterProviderCall(); }
+    ~ProviderCall() { LeaveProviderCall(); }
+    ProviderCall(const ProviderCall&) = delete;
+    ProviderCall& operator=(const ProviderCall&) = delete;
+};
+
 // The owner of s, or false with the thread's error set (WSANOTINITIALISED, WSAENOTSOCK).
 inline bool OwnerForCall(SOCKET s, SocketOwner& owner)
 {
@@ -31,6 +41,7 @@ Result Finish(Result result, Result failure, const int& error)
 template <typename Call>
 int RouteSocketCall(SOCKET s, Call call)
 {
+    ProviderCall inside;
     SocketOwner owner;
     if (!OwnerForCall(s, owner))
         return SOCKET_ERROR;

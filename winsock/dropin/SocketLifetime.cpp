@@ -8,6 +8,7 @@ namespace {
 SOCKET CreateSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpProtocolInfo, GROUP g,
                     DWORD dwFlags)
 {
+    ProviderCall inside;
     if (!WinsockStarted())
         return Finish(INVALID_SOCKET, INVALID_SOCKET, WSANOTINITIALISED);
     CatalogEntry entry;
@@ -42,6 +43,7 @@ void ToWide(const WSAPROTOCOL_INFOA& from, WSAPROTOCOL_INFOW& to)
 SOCKET AcceptOn(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC condition,
                 DWORD_PTR callbackData)
 {
+    ProviderCall inside;
     SocketOwner owner;
     if (!OwnerForCall(s, owner))
         return INVALID_SOCKET;
@@ -79,6 +81,7 @@ SOCKET WSAAPI WSASocketA(int af, int type, int protocol, LPWSAPROTOCOL_INFOA lpP
 
 int WSAAPI closesocket(SOCKET s)
 {
+    ProviderCall inside;
     SocketOwner owner;
     if (!OwnerForCall(s, owner))
         return SOCKET_ERROR;
@@ -104,6 +107,7 @@ SOCKET WSAAPI WSAAccept(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC
 SOCKET WSAAPI WSAJoinLeaf(SOCKET s, const sockaddr* name, int namelen, LPWSABUF lpCallerData,
                           LPWSABUF lpCalleeData, LPQOS lpSQOS, LPQOS lpGQOS, DWORD dwFlags)
 {
+    ProviderCall inside;
     SocketOwner owner;
     if (!OwnerForCall(s, owner))
         return INVALID_SOCKET;
