@@ -82,7 +82,7 @@ int WSPAPI WSPRecv(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     ReportRecvStart(context, lpBuffers, dwBufferCount, lpFlags, lpOverlapped);
     int result;
-    if (lpOverlapped) {
+    if (lpOverlapped && !overlappedPassThrough) {
         result = StartTransfer(context, OpRecv, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
@@ -117,7 +117,7 @@ int WSPAPI WSPRecvFrom(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     ReportRecvFromStart(context, lpBuffers, dwBufferCount, lpFlags, lpOverlapped);
     int result;
-    if (lpOverlapped) {
+    if (lpOverlapped && !overlappedPassThrough) {
         result = StartTransfer(context, OpRecvFrom, lpBuffers, dwBufferCount,
                                lpNumberOfBytesRecvd, lpOverlapped, lpCompletionRoutine,
                                lpThreadId, lpErrno, [&](auto& args) {
@@ -154,7 +154,7 @@ int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lp
     }
     ReportSendStart(context, lpBuffers, dwBufferCount, dwFlags, lpOverlapped);
     int result;
-    if (lpOverlapped) {
+    if (lpOverlapped && !overlappedPassThrough) {
         result = StartTransfer(context, OpSend, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
@@ -167,7 +167,7 @@ int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lp
         if (result != SOCKET_ERROR)
             AddBytes(&context->bytesSent, lpNumberOfBytesSent);
     }
-    if (!lpOverlapped || FailedNow(result, lpErrno))
+    if (!lpOverlapped || overlappedPassThrough || FailedNow(result, lpErrno))
         ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
     Release(context);
     return result;
@@ -203,7 +203,7 @@ int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     ReportSendToStart(context, lpBuffers, dwBufferCount, dwFlags, lpTo, iTolen, lpOverlapped);
     int result;
-    if (lpOverlapped) {
+    if (lpOverlapped && !overlappedPassThrough) {
         result = StartTransfer(context, OpSendTo, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
@@ -217,7 +217,7 @@ int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
         if (result != SOCKET_ERROR)
             AddBytes(&context->bytesSent, lpNumberOfBytesSent);
     }
-    if (!lpOverlapped || FailedNow(result, lpErrno))
+    if (!lpOverlapped || overlappedPassThrough || FailedNow(result, lpErrno))
         ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
     Release(context);
     return result;

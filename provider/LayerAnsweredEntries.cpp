@@ -156,7 +156,10 @@ static BOOL ReadOverlappedResult(LPWSAOVERLAPPED overlapped, LPDWORD transferred
 BOOL WSPAPI WSPGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWORD lpcbTransfer,
                                    BOOL fWait, LPDWORD lpdwFlags, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, FALSE, [&](SocketContext*) {
+    return ForwardOnSocket(s, lpErrno, FALSE, [&](SocketContext* context) {
+        if (overlappedPassThrough)
+            return CALL_LOWER(context, lpWSPGetOverlappedResult, lpOverlapped, lpcbTransfer,
+                              fWait, lpdwFlags, lpErrno);
         return ReadOverlappedResult(lpOverlapped, lpcbTransfer, fWait, lpdwFlags, lpErrno);
     });
 }

@@ -11,6 +11,7 @@
 #include "OperationPool.h"
 #include <cstring>
 
+BOOL overlappedPassThrough;
 HANDLE completionPort;
 HANDLE queueSemaphore;
 HANDLE workerThreads[MaxWorkerThreads];

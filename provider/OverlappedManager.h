@@ -137,6 +137,12 @@ extern int workerCount;
 extern HANDLE queueWorker;   // the queue's worker: queue mode's only one, or port mode's for
                              // sockets the port cannot carry
 
+// TRUE in a process that no viewer traces (none claimed it at attach, so none ever will): its
+// overlapped calls go straight to the provider below with the application's own overlapped,
+// as there is nothing to report at their completion, and no manager is started. Set by the
+// first WSPStartup.
+extern BOOL overlappedPassThrough;
+
 // 0, WSAENOBUFS or WSAEPROVIDERFAILEDINIT. Called under mainLock by the first WSPStartup.
 int StartOverlappedManager();
 // Ends every worker and closes the port and the queue. Called by the last WSPCleanup, which

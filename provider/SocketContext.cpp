@@ -1,5 +1,6 @@
 #include "SocketContext.h"
 #include "SocketLifeReports.h"
+#include "TeardownReports.h"
 
 SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,
                              BOOL link)
@@ -148,7 +149,7 @@ void CloseAllContexts(LowerProvider* provider)
                                                 reinterpret_cast<const char*>(&hardClose),
                                                 sizeof(hardClose), &error) == 0) {
             int result = provider->procTable.lpWSPCloseSocket(context->lowerSocket, &error);
-            ReportTeardownClose(result, context, context->layeredHandle, &error);
+            QueueTeardownReport(result, context, error);
         }
         // Lookups and releases wait for mainLock, which the teardown holds: the count is fixed.
         if (context->refCount == 0) {

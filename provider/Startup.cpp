@@ -1,5 +1,6 @@
 // WSPStartup: one start-up serves every catalog chain that begins with this layer.
 #include "CatalogAccess.h"
+#include "Channel.h"
 #include "LayerProviderId.h"
 #include "OverlappedManager.h"
 #include "ProviderState.h"
@@ -160,7 +161,8 @@ static int FirstStartup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW protoc
         result = StartNextProvider(providerTable[i], version, data, protocolInfo, errorCell);
     // A manager that fails to start makes overlapped calls fail with WSAENOBUFS; the
     // start-up itself goes on.
-    if (result == 0)
+    overlappedPassThrough = viewerWindow == nullptr;
+    if (result == 0 && !overlappedPassThrough)
         StartOverlappedManager();
     return result;
 }

@@ -2,6 +2,7 @@
 // both heaps' provider records gone.
 #include "ProviderState.h"
 #include "SocketContext.h"
+#include "TeardownReports.h"
 
 // How long the last cleanup waits for calls still inside to leave once their sockets are closed.
 const DWORD CallsLeaveMilliseconds = 5000;
@@ -31,6 +32,9 @@ void ShutdownProviders(int* errorCell, BOOL waitForCalls)
         if (providerTable[i].module)
             CloseAllContexts(&providerTable[i]);
     }
+    LeaveCriticalSection(&mainLock);
+    SendTeardownReports();
+    EnterCriticalSection(&mainLock);
     if (waitForCalls)
         WaitForCallsToLeave();
     if (ContextsLeft()) {

@@ -101,7 +101,7 @@ BacklogEntry* TForm1::NewBacklogEntry(int32_t length, int32_t kind)
     }
     if (!entry) {
         heap = GetProcessHeap();
-        entry = static_cast<BacklogEntry*>(HeapAlloc(heap, HEAP_NO_SERIALIZE, size));
+        entry = static_cast<BacklogEntry*>(HeapAlloc(heap, 0, size));
         if (!entry)
             return nullptr;
     }
@@ -132,7 +132,7 @@ void TForm1::DiscardEntries(BacklogEntry** chain)
         *chain = entry->Next;
         if (entry->Heap == BacklogHeap)
             freed += int32_t(HeapSize(entry->Heap, HEAP_NO_SERIALIZE, entry));
-        HeapFree(entry->Heap, HEAP_NO_SERIALIZE, entry);
+        HeapFree(entry->Heap, HeapFlags(entry->Heap), entry);
     }
     if (chain == &PendingHead)
         PendingTail = nullptr;
@@ -190,7 +190,7 @@ bool TForm1::ShowNextBatch()
             total += entry->Length;
             taken++;
         }
-        merged = static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_NO_SERIALIZE, size_t(total) + 1));
+        merged = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size_t(total) + 1));
         if (merged) {
             length = 0;
             while (taken-- > 0) {
@@ -200,7 +200,7 @@ bool TForm1::ShowNextBatch()
                 length += entry->Length;
                 if (entry->Heap == BacklogHeap)
                     freed += int32_t(HeapSize(entry->Heap, HEAP_NO_SERIALIZE, entry));
-                HeapFree(entry->Heap, HEAP_NO_SERIALIZE, entry);
+                HeapFree(entry->Heap, HeapFlags(entry->Heap), entry);
             }
             merged[length] = 0;
             if (!PendingHead)
@@ -220,7 +220,7 @@ bool TForm1::ShowNextBatch()
     SendMessageA(Memo1, EM_SETCHARFORMAT, SCF_SELECTION, LPARAM(&format));
     if (merged) {
         SendMessageA(Memo1, EM_REPLACESEL, FALSE, LPARAM(merged));
-        HeapFree(GetProcessHeap(), HEAP_NO_SERIALIZE, merged);
+        HeapFree(GetProcessHeap(), 0, merged);
     } else {
         SendMessageA(Memo1, EM_REPLACESEL, FALSE, LPARAM(single->Text));
         PendingHead = single->Next;
@@ -228,7 +228,7 @@ bool TForm1::ShowNextBatch()
             PendingTail = nullptr;
         if (single->Heap == BacklogHeap)
             freed += int32_t(HeapSize(single->Heap, HEAP_NO_SERIALIZE, single));
-        HeapFree(single->Heap, HEAP_NO_SERIALIZE, single);
+        HeapFree(single->Heap, HeapFlags(single->Heap), single);
     }
     SendMessageA(Memo1, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(Memo1, nullptr, TRUE);

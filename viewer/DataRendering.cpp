@@ -97,14 +97,14 @@ bool TForm1::AddDataRecord(uint32_t socket, const uint8_t* data, int32_t count, 
         size_t size = textLength + sizeof IncompleteSuffix;
         char* line = nullptr;
         HANDLE heap = BacklogHeap ? BacklogHeap : GetProcessHeap();
-        while (!(line = static_cast<char*>(HeapAlloc(heap, HEAP_NO_SERIALIZE, size))))
+        while (!(line = static_cast<char*>(HeapAlloc(heap, HeapFlags(heap), size))))
             if (!ShowNextBatch())
                 break;
         if (line) {
             memcpy(line, text, textLength);
             memcpy(line + textLength, IncompleteSuffix, sizeof IncompleteSuffix);
             added = AddMessageLine(line, false);
-            HeapFree(heap, HEAP_NO_SERIALIZE, line);
+            HeapFree(heap, HeapFlags(heap), line);
         } else {
             added = false;
         }
@@ -165,7 +165,7 @@ bool TForm1::AddHexDump(const uint8_t* data, int32_t count, int32_t from)
 bool TForm1::TrackSocket(uint32_t socket)
 {
     TrackedSocket* entry;
-    while (!(entry = static_cast<TrackedSocket*>(HeapAlloc(GetProcessHeap(), HEAP_NO_SERIALIZE, sizeof *entry))))
+    while (!(entry = static_cast<TrackedSocket*>(HeapAlloc(GetProcessHeap(), 0, sizeof *entry))))
         if (!ShowNextBatch())
             return false;
     entry->Socket = socket;
@@ -204,7 +204,7 @@ void TForm1::UntrackSocket(TrackedSocket* entry)
         TrackedSockets = entry->Next;
     if (entry->Next)
         entry->Next->Prev = entry->Prev;
-    HeapFree(GetProcessHeap(), HEAP_NO_SERIALIZE, entry);
+    HeapFree(GetProcessHeap(), 0, entry);
 }
 
 void TForm1::FreeTrackedSockets()

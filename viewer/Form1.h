@@ -96,6 +96,9 @@ public:
     BacklogEntry* PendingHead = nullptr;
     BacklogEntry* PendingTail = nullptr;
     HANDLE BacklogHeap = nullptr;
+    // The backlog heap is the user-interface thread's alone; the process heap, where entries go
+    // when the backlog is full, is shared with every thread of the process.
+    DWORD HeapFlags(HANDLE heap) const { return heap == BacklogHeap ? HEAP_NO_SERIALIZE : 0; }
     int32_t BacklogUsed = 0;
     UINT_PTR DisplayTimer = 0;
     bool Paused = false;

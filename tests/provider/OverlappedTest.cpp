@@ -32,13 +32,13 @@ protected:
         for (HANDLE event : events)
             CloseHandle(event);
     }
-    // A fresh start-up, with or without the completion port.
+    // A fresh start-up of a traced process, with or without the completion port.
     void Begin(BOOL portAllowed)
     {
         CleanUpLayer();
         AllowCompletionPort(portAllowed);
-        ASSERT_EQ(0, StartLayer(&table));
         TraceTo(viewer, Medium);
+        ASSERT_EQ(0, StartLayer(&table));
         tcp = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED,
                         &error);
         ASSERT_NE(INVALID_SOCKET, tcp);
@@ -449,4 +449,31 @@ TEST_F(OverlappedTest, IssuingCompletingAndClosingAtOnceNeitherDeadlocksNorLeaks
     for (const Record& record : viewer.Records())
         closedRecords += record.Kind() == RecordSocketClosed;
     EXPECT_EQ(threads * rounds, closedRecords);
+}
+
+TEST_F(OverlappedTest, AnUntracedProcessHandsItsOverlappedCallsStraightDown)
+{
+    CleanUpLayer();
+    StopTracing();
+    ASSERT_EQ(0, StartLayer(&table));
+    EXPECT_TRUE(overlappedPassThrough);
+    EXPECT_EQ(nullptr, completionPort) << "no manager, no threads";
+    EXPECT_EQ(nullptr, queueWorker);
+    SOCKET s = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED,
+                         &error);
+    char space[4];
+    WSABUF buffer = {4, space};
+    WSAOVERLAPPED overlapped = {};
+    DWORD flags = 0;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(s, &buffer, 1, nullptr, &flags, &overlapped,
+                                            CountRoutine, &self, &error));
+    EXPECT_EQ(WSA_IO_PENDING, error);
+    ASSERT_EQ(1, base->pendingCount);
+    EXPECT_EQ(&overlapped, base->pending[0].overlapped) << "the application's own";
+    EXPECT_EQ(CountRoutine, base->pending[0].routine);
+    DWORD transferred = 0;
+    error = static_cast<int>(0xdeadbeef);
+    EXPECT_FALSE(table.lpWSPGetOverlappedResult(s, &overlapped, &transferred, FALSE, &flags,
+                                                &error));
+    EXPECT_EQ(WSAEOPNOTSUPP, error) << "answered by the provider below, which issued it";
 }
