@@ -164,3 +164,28 @@ TEST_F(EndToEndTest, LastCleanupWithCallsBlockedEndsThemAndTheProgram)
     EXPECT_TRUE(child.Run("cleanupinflight.exe", &exitCode));
     EXPECT_EQ(0u, exitCode);
 }
+
+TEST_F(EndToEndTest, ManyThreadsAtHighNeitherCrashNorHangAndEveryByteIsCounted)
+{
+    viewer.Close();
+    ASSERT_TRUE(viewer.Open(High, ViewerStandIn::Now()));
+    const int threads = 4, rounds = 200, bytesPerRound = 2000;   // stresstraffic's own figures
+    auto records = Trace("stresstraffic.exe " + std::to_string(rounds));
+    unsigned long long sent = 0, received = 0;
+    int created = 0, closed = 0;
+    for (const Record& record : records) {
+        DWORD kind = record.Kind();
+        created += kind == RecordSocketCreated;
+        closed += kind == RecordSocketClosed;
+        if (kind != RecordDataSent && kind != RecordDataReceived)
+            continue;
+        (kind == RecordDataSent ? sent : received) += record.Word(2);
+        ASSERT_EQ(12 + record.Word(2), record.PayloadLength()) << "the bytes themselves at High";
+        const BYTE* data = record.bytes.data() + 4 + 12;
+        for (DWORD i = 0; i < record.Word(2); i++)
+            ASSERT_EQ('k', data[i]) << record.Text();
+    }
+    EXPECT_EQ(static_cast<unsigned long long>(threads) * rounds * bytesPerRound, sent);
+    EXPECT_EQ(sent, received);
+    EXPECT_EQ(created, closed) << "every socket created is reported closed";
+}

@@ -25,11 +25,24 @@ bool FindSocketOwner(SOCKET s, SocketOwner& owner)
     return known;
 }
 
-void RecordIfsHandle(SOCKET s, Provider* provider)
+// Providers call in here through the upcalls, and they are built without exceptions: a table
+// that cannot grow is an error, never a throw.
+static bool Store(SOCKET s, const SocketOwner& owner)
+{
+    try {
+        Table()[s] = owner;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool RecordIfsHandle(SOCKET s, Provider* provider)
 {
     AcquireSRWLockExclusive(&tableLock);
-    Table()[s] = SocketOwner{provider, false, 0, ++nextGeneration};
+    bool stored = Store(s, SocketOwner{provider, false, 0, ++nextGeneration});
     ReleaseSRWLockExclusive(&tableLock);
+    return stored;
 }
 
 SOCKET MakeSocketHandle(Provider* provider, DWORD_PTR context, int* error)
@@ -42,8 +55,13 @@ SOCKET MakeSocketHandle(Provider* provider, DWORD_PTR context, int* error)
     }
     SOCKET s = reinterpret_cast<SOCKET>(value);
     AcquireSRWLockExclusive(&tableLock);
-    Table()[s] = SocketOwner{provider, true, context, ++nextGeneration};
+    bool stored = Store(s, SocketOwner{provider, true, context, ++nextGeneration});
     ReleaseSRWLockExclusive(&tableLock);
+    if (!stored) {
+        CloseHandle(value);
+        *error = WSAENOBUFS;
+        return INVALID_SOCKET;
+    }
     return s;
 }
 

@@ -13,8 +13,9 @@ struct SocketOwner {
 // Copies the owner of s into owner; false when s is unknown.
 bool FindSocketOwner(SOCKET s, SocketOwner& owner);
 
-// Records (or re-records, when a layer takes over a handle from below) an IFS handle.
-void RecordIfsHandle(SOCKET s, Provider* provider);
+// Records (or re-records, when a layer takes over a handle from below) an IFS handle; false
+// when no memory is left for it.
+bool RecordIfsHandle(SOCKET s, Provider* provider);
 
 // Makes a new handle value for provider; INVALID_SOCKET with *error set on failure.
 SOCKET MakeSocketHandle(Provider* provider, DWORD_PTR context, int* error);

@@ -29,9 +29,20 @@ WSAEVENT WSPAPI CreateEventUpcall(LPINT lpErrno)
     return event;
 }
 
+// Finding a provider may read the catalog and start one; nothing of that may throw into the
+// provider that made the upcall, which is built without exceptions.
+Provider* ProviderWithoutThrowing(DWORD catalogId)
+{
+    try {
+        return ProviderOfCatalogId(catalogId);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 SOCKET WSPAPI CreateSocketHandleUpcall(DWORD dwCatalogEntryId, DWORD_PTR dwContext, LPINT lpErrno)
 {
-    Provider* provider = ProviderOfCatalogId(dwCatalogEntryId);
+    Provider* provider = ProviderWithoutThrowing(dwCatalogEntryId);
     if (!provider) {
         *lpErrno = WSAEINVAL;
         return INVALID_SOCKET;
@@ -53,12 +64,15 @@ SOCKET WSPAPI ModifyIfsHandleUpcall(DWORD dwCatalogEntryId, SOCKET ProposedHandl
         *lpErrno = WSAENOTSOCK;
         return INVALID_SOCKET;
     }
-    Provider* provider = ProviderOfCatalogId(dwCatalogEntryId);
+    Provider* provider = ProviderWithoutThrowing(dwCatalogEntryId);
     if (!provider) {
         *lpErrno = WSAEINVAL;
         return INVALID_SOCKET;
     }
-    RecordIfsHandle(ProposedHandle, provider);
+    if (!RecordIfsHandle(ProposedHandle, provider)) {
+        *lpErrno = WSAENOBUFS;
+        return INVALID_SOCKET;
+    }
     return ProposedHandle;
 }
 
