@@ -189,3 +189,18 @@ TEST_F(EndToEndTest, ManyThreadsAtHighNeitherCrashNorHangAndEveryByteIsCounted)
     EXPECT_EQ(sent, received);
     EXPECT_EQ(created, closed) << "every socket created is reported closed";
 }
+
+TEST_F(EndToEndTest, HundredThousandSocketsLeaveNoHandleOrMemoryBehind)
+{
+    viewer.Close();
+    ASSERT_TRUE(viewer.Open(Low, ViewerStandIn::Now()));
+    const int count = 100000;
+    auto records = Trace("manysockets.exe " + std::to_string(count));   // exit 0: all came back
+    int created = 0, closed = 0;
+    for (const Record& record : records) {
+        created += record.Kind() == RecordSocketCreated;
+        closed += record.Kind() == RecordSocketClosed;
+    }
+    EXPECT_EQ(count + 1000, created);
+    EXPECT_EQ(created, closed);
+}
