@@ -139,8 +139,10 @@ int WSPAPI WSPCloseSocket(SOCKET s, LPINT lpErrno)
             ReportSocketClosed(SOCKET_ERROR, nullptr, s, lpErrno);
             return SOCKET_ERROR;
         }
-        ReportSocketClosed(0, context, s, lpErrno);
+        // Forgotten before the record goes out: a window procedure that runs during it may
+        // make sockets, and the provider below may give one this number again.
         context->lowerSocket = INVALID_SOCKET;
+        ReportSocketClosed(0, context, s, lpErrno);
         UnlockContext(context);
         ReleaseContext(context, lpErrno);
         return 0;
@@ -154,8 +156,8 @@ int WSPAPI WSPCloseSocket(SOCKET s, LPINT lpErrno)
         ReportSocketClosed(SOCKET_ERROR, nullptr, s, lpErrno);
         return SOCKET_ERROR;
     }
-    ReportSocketClosed(0, context, s, lpErrno);
     context->lowerSocket = INVALID_SOCKET;
+    ReportSocketClosed(0, context, s, lpErrno);
     UnlinkContext(provider, context);
     // Lookups run under mainLock, so once the handle is closed under it no new call can find the
     // context. A call that found it after the test above keeps it alive: its release frees it.

@@ -204,3 +204,35 @@ TEST_F(EndToEndTest, HundredThousandSocketsLeaveNoHandleOrMemoryBehind)
     EXPECT_EQ(count + 1000, created);
     EXPECT_EQ(created, closed);
 }
+
+TEST_F(EndToEndTest, WindowProcedureMakingSocketCallsDuringARecordNeitherDeadlocksNorCorrupts)
+{
+    // While the record of the program's first close is handled, its window procedure closes
+    // that socket again, closes another, and makes and closes a third.
+    volatile LONG sent = 0;
+    viewer.SetRecordHook([&](const Record& record) {
+        if (record.Kind() != RecordSocketClosed || InterlockedExchange(&sent, 1))
+            return;
+        HWND probe = FindWindowExA(HWND_MESSAGE, nullptr, "KestrixReentryProbe", nullptr);
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutA(probe, WM_APP + 1, 0, 0, SMTO_NORMAL, 10000, &answer);
+    });
+    auto records = Trace("reentryprobe.exe");   // exit 0: every call answered as without the layer
+    viewer.SetRecordHook(nullptr);
+    std::vector<std::string> lines = Generalized(records);
+    // The stand-in keeps a record once its hook has run, so the first close comes last.
+    const std::string flags = ", dwFlags=WSA_FLAG_OVERLAPPED]";
+    const std::vector<std::string> expected = {
+        "0 process attached, command line='reentryprobe.exe'",
+        "1 socket (s0) created [family=AF_INET, type=SOCK_STREAM, protocol=IPPROTO_TCP" + flags,
+        "1 socket (s1) created [family=AF_INET, type=SOCK_DGRAM, protocol=IPPROTO_UDP" + flags,
+        "1 socket (s2) created [family=AF_INET, type=SOCK_STREAM, protocol=IPPROTO_TCP" + flags,
+        "- socket (s0) could not be closed - WSAENOTSOCK (An operation was attempted on something "
+        "that is not a socket)",
+        "2 socket (s1) closed; bytes received=0, bytes sent=0",
+        "2 socket (s2) closed; bytes received=0, bytes sent=0",
+        "2 socket (s0) closed; bytes received=0, bytes sent=0",
+        "5 process detached",
+    };
+    EXPECT_EQ(expected, lines) << Describe(records);
+}

@@ -153,6 +153,8 @@ LRESULT ViewerStandIn::OnCopyData(const COPYDATASTRUCT* data)
     record.processId = static_cast<DWORD>(data->dwData);
     const BYTE* bytes = static_cast<const BYTE*>(data->lpData);
     record.bytes.assign(bytes, bytes + data->cbData);
+    if (recordHook)
+        recordHook(record);
     std::lock_guard<std::mutex> lock(mutex);
     records.push_back(record);
     if (policy == ReplyPolicy::AcceptAll)
@@ -206,4 +208,10 @@ DWORD WINAPI ViewerStandIn::WindowThread(void* parameter)
         DispatchMessageA(&message);
     }
     return 0;
+}
+
+void ViewerStandIn::SetRecordHook(std::function<void(const Record&)> hook)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    recordHook = std::move(hook);
 }

@@ -2,6 +2,7 @@
 // records that arrive at a real window, answering them as the viewer does.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ public:
     ControlBlock* Block() const { return block; }
     HANDLE Semaphore() const { return semaphore; }
     void SetPolicy(ReplyPolicy policy);
+    // Runs on the window's thread for each record before it is answered, as a viewer's own work
+    // would; the sender waits meanwhile.
+    void SetRecordHook(std::function<void(const Record&)> hook);
 
     std::vector<Record> Records();
     void ClearRecords();
@@ -62,4 +66,5 @@ private:
     std::mutex mutex;
     std::vector<Record> records;
     ReplyPolicy policy = ReplyPolicy::Viewer;
+    std::function<void(const Record&)> recordHook;
 };
