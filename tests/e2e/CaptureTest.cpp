@@ -223,3 +223,29 @@ TEST(Capture, StartFailsWhileTheLayerIsInstalledByOthersAndWorksOnceItIsGone)
     }
     EXPECT_EQ(catalogBefore, CatalogSnapshot());
 }
+
+TEST(Capture, KilledViewerLeavesTheProgramRunningAndTheNextViewerStarts)
+{
+    std::string catalogBefore = CatalogSnapshot();
+    Process traced;
+    {
+        Viewer doomed;
+        ASSERT_TRUE(doomed.Ready());
+        ASSERT_TRUE(doomed.Start());
+        ASSERT_TRUE(traced.Start("socketpause.exe 3000"));
+        ASSERT_TRUE(doomed.LogShows("command line='socketpause.exe 3000'")) << doomed.Log();
+        doomed.Kill();
+    }
+    EXPECT_EQ(0u, traced.Wait()) << "the traced program goes on and ends normally";
+    EXPECT_GT(LayerEntries(), 1) << "a killed viewer cannot take the layer out";
+    {
+        Viewer next;
+        ASSERT_TRUE(next.Ready());
+        ASSERT_TRUE(next.Start()) << "the entries of the killed viewer are replaced: "
+                                  << next.driver.WaitForMessageBox(500);
+        EXPECT_EQ(0u, RunToEnd("socketlife.exe"));
+        EXPECT_TRUE(next.LogShows("process detached")) << next.Log();
+        EXPECT_EQ("4 4 0", next.Counts());
+    }
+    EXPECT_EQ(catalogBefore, CatalogSnapshot()) << "and the next viewer's exit takes them out";
+}

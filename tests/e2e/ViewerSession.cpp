@@ -83,12 +83,21 @@ Viewer::Viewer(const char* logFileName, DWORD detail) : logFileName(logFileName)
         driver.Find(process.info.dwProcessId, Patience);
 }
 
+void Viewer::Kill()
+{
+    TerminateProcess(process.info.hProcess, 9);
+    WaitForSingleObject(process.info.hProcess, Patience);
+    killed = true;
+}
+
 Viewer::~Viewer()
 {
-    if (driver.Window() && IsWindow(driver.Window())) {
+    if (!killed && driver.Window() && IsWindow(driver.Window())) {
         EXPECT_TRUE(driver.CloseAnsweringYes(Patience)) << "the viewer did not close";
     }
-    EXPECT_EQ(0u, process.Wait());
+    if (!killed) {
+        EXPECT_EQ(0u, process.Wait());
+    }
     RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
 }
 

@@ -47,10 +47,13 @@ public:
     // Bytes received and sent, as the labels show them.
     std::string Totals() const;
     std::string LogFile() const { return ReadWholeFile(logFileName.c_str()); }
+    // Ends the viewer as a crash or the task manager would, with nothing cleaned up.
+    void Kill();
 
     Process process;
     ViewerDriver driver;
 
 private:
     std::string logFileName;
+    bool killed = false;
 };

@@ -17,8 +17,9 @@ struct BaseList {
     int count;
 };
 
-// Collects the base providers; fails when the layer is there already or there are too many.
-bool CollectBaseProviders(BaseList& bases)
+// Collects the base providers; fails when the layer is there already (its entry's installer in
+// *installedBy, 0 when the entry does not say) or there are too many.
+bool CollectBaseProviders(BaseList& bases, DWORD* installedBy)
 {
     int count = 0;
     WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
@@ -26,6 +27,7 @@ bool CollectBaseProviders(BaseList& bases)
         return false;
     bool ok = true;
     bases.count = 0;
+    *installedBy = 0;
     for (int i = 0; i < count && ok; i++) {
         if (catalog[i].ProtocolChain.ChainLen == BASE_PROTOCOL) {
             if (bases.count == MaxBaseProviders)
@@ -33,11 +35,26 @@ bool CollectBaseProviders(BaseList& bases)
             else
                 bases.ids[bases.count++] = catalog[i].dwCatalogEntryId;
         } else if (IsEqualGUID(catalog[i].ProviderId, LayerProviderId)) {
+            *installedBy = static_cast<DWORD>(catalog[i].dwProviderReserved);
             ok = false;
         }
     }
     FreeCatalog(catalog);
     return ok && bases.count > 0;
+}
+
+// True for entries a viewer left behind when it was killed: they name a process that has
+// ended. Entries that name none were installed by someone else and are left alone.
+bool LeftByEndedViewer(DWORD installedBy)
+{
+    if (installedBy == 0 || installedBy == GetCurrentProcessId())
+        return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, installedBy);
+    if (!process)
+        return GetLastError() != ERROR_ACCESS_DENIED;
+    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
 }
 
 bool InBaseList(const BaseList& bases, DWORD id)
@@ -62,6 +79,9 @@ bool InstallLayeredEntry(const BaseList& bases, WCHAR* path, const WCHAR* name)
         layered.dwServiceFlags1 &= ~XP1_IFS_HANDLES;
         layered.dwProviderFlags |= PFL_HIDDEN;
         layered.ProtocolChain.ChainLen = LAYERED_PROTOCOL;
+        // Names the viewer that installed it, so that the next one can tell what a killed
+        // viewer left behind from an installation of someone else's.
+        layered.dwProviderReserved = GetCurrentProcessId();
         wcsncpy(layered.szProtocol, name, WSAPROTOCOL_LEN);
         layered.szProtocol[WSAPROTOCOL_LEN] = 0;
         GUID id = LayerProviderId;
@@ -157,16 +177,26 @@ int InstallSteps(const char* dllPath, const char* providerName)
         strlen(providerName) > MaxLayerNameLength)
         return -1;
     BaseList bases;
-    if (!CollectBaseProviders(bases))
-        return -1;
+    DWORD installedBy = 0;
+    if (!CollectBaseProviders(bases, &installedBy)) {
+        if (!LeftByEndedViewer(installedBy) || RemoveLayer() != 0 ||
+            !CollectBaseProviders(bases, &installedBy))
+            return -1;
+    }
     WCHAR path[MaxLayerPathLength + 1];
     WCHAR name[MaxLayerNameLength + 1];
     if (!MultiByteToWideChar(CP_ACP, 0, dllPath, -1, path, MaxLayerPathLength + 1) ||
         !MultiByteToWideChar(CP_ACP, 0, providerName, -1, name, MaxLayerNameLength + 1))
         return -1;
-    if (!InstallLayeredEntry(bases, path, name) || !InstallChains(bases, path, providerName))
+    if (!InstallLayeredEntry(bases, path, name))
         return -1;
-    return MoveChainsToFront() ? 0 : -1;
+    // What this installation made is taken out again when a later step fails, so that the
+    // next Start does not find a half-installed layer it must refuse.
+    if (!InstallChains(bases, path, providerName) || !MoveChainsToFront()) {
+        RemoveLayer();
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace
