@@ -129,8 +129,11 @@ BYTE* BuildDataPayload(DWORD* payloadLength, SOCKET socket, const WSABUF* buffer
                        DWORD bufferCount, DWORD byteCount, DWORD kind)
 {
     // The record holds the bytes really there: a lower provider that reports more than the
-    // buffers hold costs neither memory nor the trace.
+    // buffers hold costs neither memory nor the trace. It holds at most the first megabyte: a
+    // message of two is never delivered under Wine, and its sender would wait for ever.
     DWORD gathered = detailLevel == High ? GatheredLength(buffers, bufferCount, byteCount) : 0;
+    if (gathered > DataRecordByteLimit)
+        gathered = DataRecordByteLimit;
     DWORD size = DataHeaderSize + gathered;
     BYTE* payload = size < gathered ? nullptr : static_cast<BYTE*>(HeapAlloc(channelHeap, 0, size));
     if (!payload) {

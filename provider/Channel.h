@@ -11,6 +11,8 @@ extern DWORD detailLevel;
 extern HANDLE channelHeap;
 
 const DWORD ChannelHeapInitialSize = 4096;
+// The most bytes of a transfer one data record carries; its count still says how many moved.
+const DWORD DataRecordByteLimit = 1024 * 1024;
 
 extern const char* const OutOfMemoryText;
 

@@ -249,3 +249,29 @@ TEST(Capture, KilledViewerLeavesTheProgramRunningAndTheNextViewerStarts)
     }
     EXPECT_EQ(catalogBefore, CatalogSnapshot()) << "and the next viewer's exit takes them out";
 }
+
+TEST(Capture, RecordsFromNoBytesToMegabytesAreAllCountedAndLogged)
+{
+    Viewer viewer("e2e-capture.log", 2, true);   // High, the data dumped in hex to the file
+    ASSERT_TRUE(viewer.Ready());
+    ASSERT_TRUE(viewer.Start());
+    Process sender;
+    ASSERT_TRUE(sender.Start("recordsender.exe sizes"));
+    ASSERT_EQ(0u, sender.Wait(60000));
+    ASSERT_TRUE(viewer.LogShows("process detached")) << viewer.Log();
+    EXPECT_TRUE(IsWindow(viewer.driver.Window()));
+    // 0 + 1 + 15 + 16 + 17 + 4095 + 4096 + 65536 + 262144 + 1048576 bytes
+    EXPECT_EQ("1,384,496 0", viewer.Totals());
+    ASSERT_TRUE(viewer.Stop());
+    std::vector<std::string> lines = SplitLines(viewer.LogFile());
+    int dataLines = 0;
+    for (const std::string& line : lines)
+        dataLines += line == "socket (5000) received data";
+    EXPECT_EQ(10, dataLines) << "every record's line reached the log file";
+    // the 1 MiB record's last row: 1048576 bytes in rows of 16 end at offset FFFF0
+    std::string lastRow;
+    for (const std::string& line : lines)
+        if (line.rfind("FFFF0  ", 0) == 0)
+            lastRow = line;
+    EXPECT_FALSE(lastRow.empty()) << "the largest record is dumped to its end";
+}

@@ -4,6 +4,9 @@
 //                                 COUNT malformed records of random sizes and contents, with 100
 //                                 well-formed socket-created records among them, a text record
 //                                 "fuzzing finished" and a "process detached" record
+//   recordsender sizes            claims the control block, then sends a socket-created record
+//                                 and data records of every size from 0 to 1 MiB for that
+//                                 socket, "sizes finished" and a "process detached" record
 #include <windows.h>
 
 #include <cstdio>
@@ -24,7 +27,8 @@ LRESULT Send(HWND viewer, const void* data, DWORD size)
 {
     COPYDATASTRUCT message = {GetCurrentProcessId(), size, const_cast<void*>(data)};
     DWORD_PTR reply = 0xdeadbeef;
-    if (!SendMessageTimeoutA(viewer, WM_COPYDATA, 0, LPARAM(&message), SMTO_ABORTIFHUNG, 10000, &reply)) {
+    // A record of megabytes keeps the viewer busy for seconds; a minute means it hangs.
+    if (!SendMessageTimeoutA(viewer, WM_COPYDATA, 0, LPARAM(&message), SMTO_ABORTIFHUNG, 60000, &reply)) {
         printf("recordsender: FAILED: the viewer did not answer (%lu)\n", GetLastError());
         exit(100);
     }
@@ -117,6 +121,36 @@ int Fuzz(unsigned seed, int count)
     return 0;
 }
 
+// Data records of the sizes where the viewer's buffers change hands, up to the megabyte the
+// layer puts in one record at most (Wine never delivers a message of two).
+const DWORD DataSizes[] = {0, 1, 15, 16, 17, 4095, 4096, 65536, 262144, 1048576};
+
+int Sizes()
+{
+    HWND viewer = nullptr;
+    if (!Claim(&viewer)) {
+        printf("recordsender: FAILED: no open control block\n");
+        return 2;
+    }
+    std::string created = SocketRecord(RecordSocketCreated, 5000, "socket (5000) created");
+    Send(viewer, created.data(), DWORD(created.size()));
+    unsigned long long total = 0;
+    for (DWORD size : DataSizes) {
+        std::string record = Word(12 + size) + Word(RecordDataReceived) + Word(5000) + Word(size);
+        for (DWORD i = 0; i < size; i++)
+            record += char(i * 7 + 1);   // binary, so the viewer dumps it in hex
+        record += "socket (5000) received data" + std::string(1, '\0');
+        Send(viewer, record.data(), DWORD(record.size()));
+        total += size;
+    }
+    std::string finished = TextRecord("sizes finished");
+    Send(viewer, finished.data(), DWORD(finished.size()));
+    std::string detached = SocketRecord(RecordProcessDetached, 0, "process detached");
+    Send(viewer, detached.data(), DWORD(detached.size()));
+    printf("recordsender: %llu bytes in %d data records\n", total, int(sizeof DataSizes / sizeof DataSizes[0]));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -130,6 +164,8 @@ int main(int argc, char** argv)
     }
     if (argc == 4 && strcmp(argv[1], "fuzz") == 0)
         return Fuzz(unsigned(strtoul(argv[2], nullptr, 10)), atoi(argv[3]));
-    fprintf(stderr, "usage: recordsender text TEXT | fuzz SEED COUNT\n");
+    if (argc == 2 && strcmp(argv[1], "sizes") == 0)
+        return Sizes();
+    fprintf(stderr, "usage: recordsender text TEXT | fuzz SEED COUNT | sizes\n");
     return 99;
 }

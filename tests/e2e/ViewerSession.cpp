@@ -68,7 +68,7 @@ std::string ReadWholeFile(const char* name)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-Viewer::Viewer(const char* logFileName, DWORD detail) : logFileName(logFileName)
+Viewer::Viewer(const char* logFileName, DWORD detail, bool logFileOnly) : logFileName(logFileName)
 {
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
@@ -76,6 +76,9 @@ Viewer::Viewer(const char* logFileName, DWORD detail) : logFileName(logFileName)
         RegSetValueExA(key, "Log File", 0, REG_SZ, reinterpret_cast<const BYTE*>(logFileName),
                        DWORD(strlen(logFileName) + 1));
         RegSetValueExA(key, "Detail", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&detail), sizeof detail);
+        DWORD fileOnly = logFileOnly;
+        RegSetValueExA(key, "Log File Only", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&fileOnly),
+                       sizeof fileOnly);
         RegCloseKey(key);
     }
     DeleteFileA(logFileName);

@@ -31,10 +31,12 @@ std::string Joined(const std::vector<std::string>& lines);
 std::string ReadWholeFile(const char* name);
 
 // One kestrix.exe writing the text log file logFileName at the given detail level (0 Low,
-// 1 Medium, 2 High), closed (answering Yes) at the end of the test.
+// 1 Medium, 2 High), with or without Log File Only, closed (answering Yes) at the end of the
+// test.
 class Viewer {
 public:
-    explicit Viewer(const char* logFileName = "e2e-capture.log", DWORD detail = 2);
+    explicit Viewer(const char* logFileName = "e2e-capture.log", DWORD detail = 2,
+                    bool logFileOnly = false);
     ~Viewer();
     bool Ready() const { return driver.Window() != nullptr; }
     std::string Log() const { return driver.Text(Id::Memo1); }

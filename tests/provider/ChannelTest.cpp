@@ -1,6 +1,7 @@
 // Records byte for byte, the viewer's refusal, the out-of-memory notice, and the claim of the
 // control block from inside this process.
 #include "LayerHarness.h"
+#include <vector>
 #include "Channel.h"
 #include <cstring>
 
@@ -97,6 +98,16 @@ TEST_F(ChannelTest, CopyStopsAtTheLimitAndAShortBufferNeverShowsStrangeBytes)
     EXPECT_EQ(0xFFFFFFF0u, count);
     HeapFree(channelHeap, 0, payload);
     EXPECT_NE(nullptr, viewerWindow) << "tracing goes on";
+
+    // A transfer of megabytes: the first megabyte travels, the count tells the whole.
+    std::vector<BYTE> large(3 * DataRecordByteLimit, 'z');
+    WSABUF one = {static_cast<ULONG>(large.size()), reinterpret_cast<char*>(large.data())};
+    payload = BuildDataPayload(&length, 5, &one, 1, static_cast<DWORD>(large.size()), RecordDataSent);
+    ASSERT_NE(nullptr, payload);
+    EXPECT_EQ(12 + DataRecordByteLimit, length);
+    memcpy(&count, payload + 8, 4);
+    EXPECT_EQ(large.size(), count);
+    HeapFree(channelHeap, 0, payload);
 }
 
 TEST_F(ChannelTest, TextRecordSizeIsTheBoundAndArgumentsAreNeverFormats)
