@@ -1,5 +1,7 @@
 #include "Form1.h"
 
+#include <new>
+
 #include <commctrl.h>
 #include <windowsx.h>
 #include <richedit.h>
@@ -430,13 +432,24 @@ LRESULT CALLBACK TForm1::StaticWindowProc(HWND window, UINT message, WPARAM wPar
 LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    // Running out of memory anywhere on a record's way, the log file writer included, ends the
+    // capture with its error line; it never takes an exception out of the window procedure.
     case WM_COPYDATA:
-        return HandleCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        try {
+            return HandleCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        } catch (const std::bad_alloc&) {
+            StopForLackOfMemory();
+            return 0;
+        }
     case WM_TIMER:
-        if (wParam == 1)
-            HandleDisplayTimer();
-        else if (wParam == 2)
-            CheckSpiedProcess();
+        try {
+            if (wParam == 1)
+                HandleDisplayTimer();
+            else if (wParam == 2)
+                CheckSpiedProcess();
+        } catch (const std::bad_alloc&) {
+            StopForLackOfMemory();
+        }
         return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
