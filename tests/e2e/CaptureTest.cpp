@@ -275,3 +275,45 @@ TEST(Capture, RecordsFromNoBytesToMegabytesAreAllCountedAndLogged)
             lastRow = line;
     EXPECT_FALSE(lastRow.empty()) << "the largest record is dumped to its end";
 }
+
+TEST(Capture, ProgramKilledInTheMiddleOfItsTrafficIsNoticedAndTheNextIsTraced)
+{
+    Viewer viewer("e2e-capture.log", 1);
+    ASSERT_TRUE(viewer.Ready());
+    ASSERT_TRUE(viewer.Start());
+    // Four threads moving data synchronously and overlapped, killed while records flow.
+    Process busy;
+    ASSERT_TRUE(busy.Start("stresstraffic.exe 100000"));
+    ASSERT_TRUE(WaitUntil([&] { return viewer.Totals() != "0 0"; }, Patience)) << viewer.Log();
+    Sleep(300);
+    TerminateProcess(busy.info.hProcess, 9);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(busy.info.hProcess, 10000));
+    // The next program is heard only once the viewer has noticed the end and opened the block.
+    EXPECT_TRUE(WaitUntil([&] { return RunToEnd("socketlife.exe") == 0 && viewer.Counts() == "4 4 0"; },
+                          Patience))
+        << viewer.Counts();
+    EXPECT_EQ("Started", viewer.driver.StatusText(1));
+    ASSERT_TRUE(viewer.Stop());
+    std::string log = viewer.LogFile();
+    EXPECT_NE(std::string::npos, log.find(EndedLine));
+    EXPECT_NE(std::string::npos, log.find("command line='socketlife.exe'"));
+}
+
+TEST(Capture, CatalogChangedByAnotherProcessUnderARunningTrace)
+{
+    Viewer viewer("e2e-capture.log", 1);
+    ASSERT_TRUE(viewer.Ready());
+    ASSERT_TRUE(viewer.Start());
+    // Connections made, used and closed the whole time, while another layer comes and goes.
+    Process traced;
+    ASSERT_TRUE(traced.Start("stresstraffic.exe 150"));
+    ASSERT_TRUE(WaitUntil([&] { return viewer.Totals() != "0 0"; }, Patience)) << viewer.Log();
+    for (int i = 0; i < 2; i++) {
+        EXPECT_EQ(0u, RunToEnd("wscatalog.exe install-test-layer"));
+        EXPECT_EQ(0u, RunToEnd("wscatalog.exe remove-test-layer"));
+    }
+    // Sockets made while the other layer's chains come first are not the trace's to see.
+    EXPECT_EQ(0u, traced.Wait(60000)) << "every byte of the traced program still arrives";
+    ASSERT_TRUE(viewer.Stop());   // the log buffer shows its backlog at its own pace; the file
+    EXPECT_NE(std::string::npos, viewer.LogFile().find("process detached"));   // has it all
+}

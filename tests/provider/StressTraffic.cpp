@@ -12,6 +12,15 @@ const int MessageBytes = 1000;
 const DWORD WaitMilliseconds = 10000;
 
 static volatile LONG sentTotal, receivedTotal, failures, finishedThreads;
+static volatile LONG failureShown;
+
+// Says what went wrong the first time, for the test's log.
+static bool Failed(const char* step)
+{
+    if (InterlockedExchange(&failureShown, 1) == 0)
+        printf("stresstraffic: first failure: %s (%d)\n", step, WSAGetLastError());
+    return false;
+}
 
 static bool ReceiveAll(SOCKET s, char* buffer, int length)
 {
@@ -29,30 +38,43 @@ static bool ReceiveAll(SOCKET s, char* buffer, int length)
 static bool Exchange(SOCKET listener, const sockaddr_in& address)
 {
     SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0)
-        return false;
+    if (client == INVALID_SOCKET)
+        return Failed("socket");
+    if (connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        closesocket(client);
+        return Failed("connect");
+    }
     SOCKET server = accept(listener, nullptr, nullptr);
+    if (server == INVALID_SOCKET)
+        Failed("accept");
     char out[MessageBytes], in[MessageBytes];
     memset(out, 'k', sizeof(out));
-    bool ok = server != INVALID_SOCKET && send(client, out, sizeof(out), 0) == sizeof(out);
+    bool ok = server != INVALID_SOCKET;
+    if (ok && send(client, out, sizeof(out), 0) != sizeof(out))
+        ok = Failed("send");
     if (ok)
         InterlockedExchangeAdd(&sentTotal, sizeof(out));
-    ok = ok && ReceiveAll(server, in, sizeof(in));
+    if (ok && !ReceiveAll(server, in, sizeof(in)))
+        ok = Failed("recv");
     WSABUF buffer = {sizeof(out), out};
     WSAOVERLAPPED overlapped = {};
     overlapped.hEvent = WSACreateEvent();
     DWORD sent = 0, flags = 0;
     if (ok) {
         int result = WSASend(server, &buffer, 1, nullptr, 0, &overlapped, nullptr);
-        ok = (result == 0 || WSAGetLastError() == WSA_IO_PENDING) &&
-             WSAWaitForMultipleEvents(1, &overlapped.hEvent, TRUE, WaitMilliseconds, FALSE) ==
-                 WSA_WAIT_EVENT_0 &&
-             WSAGetOverlappedResult(server, &overlapped, &sent, FALSE, &flags) &&
-             sent == sizeof(out);
+        if (result != 0 && WSAGetLastError() != WSA_IO_PENDING)
+            ok = Failed("WSASend");
+        else if (WSAWaitForMultipleEvents(1, &overlapped.hEvent, TRUE, WaitMilliseconds, FALSE) !=
+                 WSA_WAIT_EVENT_0)
+            ok = Failed("the completion of WSASend");
+        else if (!WSAGetOverlappedResult(server, &overlapped, &sent, FALSE, &flags) ||
+                 sent != sizeof(out))
+            ok = Failed("WSAGetOverlappedResult");
         if (ok)
             InterlockedExchangeAdd(&sentTotal, sent);
     }
-    ok = ok && ReceiveAll(client, in, sizeof(in));
+    if (ok && !ReceiveAll(client, in, sizeof(in)))
+        ok = Failed("recv of the overlapped send");
     WSACloseEvent(overlapped.hEvent);
     closesocket(server);
     closesocket(client);

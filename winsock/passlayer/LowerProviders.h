@@ -36,5 +36,7 @@ SOCKET AdoptLowerHandle(LowerProvider* lower, SOCKET handle, LPINT lpErrno);
 // The lower provider that owns s; stores WSAENOTSOCK and returns null when none does.
 LowerProvider* LowerForSocket(SOCKET s, LPINT lpErrno);
 void ForgetSocket(SOCKET s);
+// Records (again) that s belongs to lower.
+void RememberSocket(SOCKET s, LowerProvider* lower);
 
 extern WSPUPCALLTABLE layerUpcalls;

@@ -46,9 +46,12 @@ int WSPAPI PassCloseSocket(SOCKET s, LPINT lpErrno)
     LowerProvider* lower = LowerForSocket(s, lpErrno);
     if (!lower)
         return SOCKET_ERROR;
+    // Forgotten first: once the socket below is closed, another thread may be handed the same
+    // handle value for a new socket, whose entry a later forget would take away.
+    ForgetSocket(s);
     int result = lower->table.lpWSPCloseSocket(s, lpErrno);
-    if (result == 0)
-        ForgetSocket(s);
+    if (result != 0)
+        RememberSocket(s, lower);
     return result;
 }
 

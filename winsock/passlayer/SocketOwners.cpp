@@ -21,9 +21,7 @@ SOCKET AdoptLowerHandle(LowerProvider* lower, SOCKET handle, LPINT lpErrno)
         *lpErrno = error ? error : WSAENOBUFS;
         return INVALID_SOCKET;
     }
-    AcquireSRWLockExclusive(&ownersLock);
-    owners[adopted] = lower;
-    ReleaseSRWLockExclusive(&ownersLock);
+    RememberSocket(adopted, lower);
     return adopted;
 }
 
@@ -36,6 +34,13 @@ LowerProvider* LowerForSocket(SOCKET s, LPINT lpErrno)
     if (!lower)
         *lpErrno = WSAENOTSOCK;
     return lower;
+}
+
+void RememberSocket(SOCKET s, LowerProvider* lower)
+{
+    AcquireSRWLockExclusive(&ownersLock);
+    owners[s] = lower;
+    ReleaseSRWLockExclusive(&ownersLock);
 }
 
 void ForgetSocket(SOCKET s)
