@@ -5,13 +5,11 @@
 #include "Formatting.h"
 #include "SocketContext.h"
 
-class ConnectionCallsTest : public LayerTest {
+class ConnectionCallsTest : public ViewerLayerTest {
 protected:
     void SetUp() override
     {
-        LayerTest::SetUp();
-        ASSERT_TRUE(viewer.Open(Low, FILETIME{}, false));
-        viewer.SetPolicy(ReplyPolicy::AcceptAll);
+        ViewerLayerTest::SetUp();
         ASSERT_EQ(0, StartLayer(&table));
         listener = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED,
                              &error);
@@ -19,14 +17,8 @@ protected:
         TraceTo(viewer, Low);   // the connection texts appear at every level
         viewer.ClearRecords();
     }
-    void TearDown() override
-    {
-        LayerTest::TearDown();
-        viewer.Close();
-    }
     std::string N(SOCKET s) { return std::to_string(static_cast<long>(s)); }
 
-    ViewerStandIn viewer;
     SOCKET listener = INVALID_SOCKET;
 };
 

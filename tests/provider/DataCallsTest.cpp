@@ -8,23 +8,16 @@
 #include "SocketContext.h"
 #include <cstring>
 
-class DataCallsTest : public LayerTest {
+class DataCallsTest : public ViewerLayerTest {
 protected:
     void SetUp() override
     {
-        LayerTest::SetUp();
-        ASSERT_TRUE(viewer.Open(Medium, FILETIME{}, false));
-        viewer.SetPolicy(ReplyPolicy::AcceptAll);
+        ViewerLayerTest::SetUp();
         ASSERT_EQ(0, StartLayer(&table));
         tcp = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0, &error);
         udp = WSPSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, 0, &error);
         ASSERT_NE(INVALID_SOCKET, tcp);
         ASSERT_NE(INVALID_SOCKET, udp);
-    }
-    void TearDown() override
-    {
-        LayerTest::TearDown();
-        viewer.Close();
     }
     void Trace(DWORD level)
     {
@@ -41,7 +34,6 @@ protected:
     }
     std::string N(SOCKET s) { return std::to_string(static_cast<long>(s)); }
 
-    ViewerStandIn viewer;
     SOCKET tcp = INVALID_SOCKET, udp = INVALID_SOCKET;
 };
 

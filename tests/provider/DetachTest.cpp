@@ -7,13 +7,11 @@
 #include "SocketContext.h"
 #include <thread>
 
-class DetachTest : public LayerTest {
+class DetachTest : public ViewerLayerTest {
 protected:
     void SetUp() override
     {
-        LayerTest::SetUp();
-        ASSERT_TRUE(viewer.Open(Medium, FILETIME{}, false));
-        viewer.SetPolicy(ReplyPolicy::AcceptAll);
+        ViewerLayerTest::SetUp();
         TraceTo(viewer, Medium);
     }
     void TearDown() override
@@ -23,12 +21,10 @@ protected:
             detaching = 0;
             InitializeProcessLocks();
         }
-        LayerTest::TearDown();
-        viewer.Close();
+        ViewerLayerTest::TearDown();
     }
     // As at process termination: the reserved argument is not null.
     void DetachAtExit() { ProcessDetach(reinterpret_cast<void*>(1)); }
-    ViewerStandIn viewer;
 };
 
 TEST_F(DetachTest, OpenSocketsAreReportedClosedBeforeTheGoodbye)

@@ -85,3 +85,21 @@ private:
     HMODULE baseModule = nullptr;
     HMODULE otherModule = nullptr;
 };
+
+// A LayerTest with a viewer stand-in window that accepts every record; tracing is started by
+// the test itself (TraceTo), before or after the start-up as it needs.
+class ViewerLayerTest : public LayerTest {
+protected:
+    void SetUp() override
+    {
+        LayerTest::SetUp();
+        ASSERT_TRUE(viewer.Open(Medium, FILETIME{}, false));
+        viewer.SetPolicy(ReplyPolicy::AcceptAll);
+    }
+    void TearDown() override
+    {
+        LayerTest::TearDown();
+        viewer.Close();
+    }
+    ViewerStandIn viewer;
+};

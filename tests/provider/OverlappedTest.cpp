@@ -12,13 +12,11 @@
 #include <functional>
 #include <thread>
 
-class OverlappedTest : public LayerTest {
+class OverlappedTest : public ViewerLayerTest {
 protected:
     void SetUp() override
     {
-        LayerTest::SetUp();
-        ASSERT_TRUE(viewer.Open(Medium, FILETIME{}, false));
-        viewer.SetPolicy(ReplyPolicy::AcceptAll);
+        ViewerLayerTest::SetUp();
         DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
                         &self.ThreadHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);
         self.Reserved = GetCurrentThreadId();
@@ -26,8 +24,7 @@ protected:
     }
     void TearDown() override
     {
-        LayerTest::TearDown();
-        viewer.Close();
+        ViewerLayerTest::TearDown();
         CloseHandle(self.ThreadHandle);
         for (HANDLE event : events)
             CloseHandle(event);
@@ -74,7 +71,6 @@ protected:
     std::vector<std::string> Texts() { return TextsOf(viewer.Records()); }
     std::string N(SOCKET s) { return std::to_string(static_cast<long>(s)); }
 
-    ViewerStandIn viewer;
     WSATHREADID self = {};
     SOCKET tcp = INVALID_SOCKET;
     std::vector<HANDLE> events;

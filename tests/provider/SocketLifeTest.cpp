@@ -4,20 +4,13 @@
 #include "Entries.h"
 #include "SocketContext.h"
 
-class SocketLifeTest : public LayerTest {
+class SocketLifeTest : public ViewerLayerTest {
 protected:
     void SetUp() override
     {
-        LayerTest::SetUp();
-        ASSERT_TRUE(viewer.Open(Medium, FILETIME{}, false));
-        viewer.SetPolicy(ReplyPolicy::AcceptAll);
+        ViewerLayerTest::SetUp();
         ASSERT_EQ(0, StartLayer(&table));
         TraceTo(viewer, Medium);
-    }
-    void TearDown() override
-    {
-        LayerTest::TearDown();
-        viewer.Close();
     }
     SOCKET NewTcpSocket(DWORD flags = 0)
     {
@@ -28,7 +21,6 @@ protected:
         auto records = viewer.Records();
         return records.empty() ? "(no record)" : records.back().Text();
     }
-    ViewerStandIn viewer;
 };
 
 static std::string Number(SOCKET s)
