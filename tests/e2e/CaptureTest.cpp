@@ -317,3 +317,21 @@ TEST(Capture, CatalogChangedByAnotherProcessUnderARunningTrace)
     ASSERT_TRUE(viewer.Stop());   // the log buffer shows its backlog at its own pace; the file
     EXPECT_NE(std::string::npos, viewer.LogFile().find("process detached"));   // has it all
 }
+
+TEST(Capture, FloodFromAnotherProcessLeavesTheTraceAlone)
+{
+    Viewer viewer("e2e-capture.log", 1);
+    ASSERT_TRUE(viewer.Ready());
+    ASSERT_TRUE(viewer.Start());
+    Process traced;
+    ASSERT_TRUE(traced.Start("stresstraffic.exe 300"));
+    ASSERT_TRUE(WaitUntil([&] { return viewer.Totals() != "0 0"; }, Patience)) << viewer.Log();
+    EXPECT_EQ(0u, RunToEnd("recordsender.exe flood 5000"));
+    EXPECT_EQ(0u, traced.Wait(60000));
+    EXPECT_TRUE(WaitUntil([&] { return viewer.Totals() == "2,400,000 2,400,000"; }, Patience))
+        << viewer.Totals() << ": 4 threads, 300 rounds, 2000 bytes each way";
+    ASSERT_TRUE(viewer.Stop());
+    std::string log = viewer.LogFile();
+    EXPECT_EQ(std::string::npos, log.find("a flood record"));
+    EXPECT_NE(std::string::npos, log.find("process detached"));
+}

@@ -4,6 +4,8 @@
 //                                 COUNT malformed records of random sizes and contents, with 100
 //                                 well-formed socket-created records among them, a text record
 //                                 "fuzzing finished" and a "process detached" record
+//   recordsender flood COUNT      COUNT text records from this process, which is not the traced
+//                                 one, and how many of them the viewer answered with 0
 //   recordsender sizes            claims the control block, then sends a socket-created record
 //                                 and data records of every size from 0 to 1 MiB for that
 //                                 socket, "sizes finished" and a "process detached" record
@@ -121,6 +123,19 @@ int Fuzz(unsigned seed, int count)
     return 0;
 }
 
+int Flood(int count)
+{
+    HWND viewer = ViewerWindow();
+    if (!viewer)
+        return 100;
+    std::string record = TextRecord("a flood record");
+    int heard = 0;
+    for (int i = 0; i < count; i++)
+        heard += Send(viewer, record.data(), DWORD(record.size())) == 0;
+    printf("recordsender: %d of %d flood records answered with 0\n", heard, count);
+    return 0;
+}
+
 // Data records of the sizes where the viewer's buffers change hands, up to the megabyte the
 // layer puts in one record at most (Wine never delivers a message of two).
 const DWORD DataSizes[] = {0, 1, 15, 16, 17, 4095, 4096, 65536, 262144, 1048576};
@@ -166,6 +181,8 @@ int main(int argc, char** argv)
         return Fuzz(unsigned(strtoul(argv[2], nullptr, 10)), atoi(argv[3]));
     if (argc == 2 && strcmp(argv[1], "sizes") == 0)
         return Sizes();
-    fprintf(stderr, "usage: recordsender text TEXT | fuzz SEED COUNT | sizes\n");
+    if (argc == 3 && strcmp(argv[1], "flood") == 0)
+        return Flood(atoi(argv[2]));
+    fprintf(stderr, "usage: recordsender text TEXT | fuzz SEED COUNT | flood COUNT | sizes\n");
     return 99;
 }
