@@ -104,3 +104,41 @@ TEST_F(DetachTest, LastCleanupLeavesAContextInUseToItsCall)
     const int chains = 3;   // TCP, UDP and TCP over IPv6, all over fakelower.dll
     EXPECT_EQ(chains, base->cleanupCalls) << "each chain's provider below cleaned up once the call left";
 }
+
+// A viewer that stops answering holds up the thread whose record it keeps, but never a thread
+// that only looks a socket up.
+TEST_F(DetachTest, AViewerThatStopsAnsweringStallsNoLookup)
+{
+    ASSERT_EQ(0, StartLayer(&table));
+    SOCKET first = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0, &error);
+    WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0, &error);
+    HANDLE answer = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE stalled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    viewer.SetRecordHook([&](const Record& record) {
+        if (record.Kind() == RecordSocketClosed) {
+            SetEvent(stalled);
+            WaitForSingleObject(answer, 10000);   // the viewer hangs on the teardown's record
+        }
+    });
+    std::thread cleaner([&] {
+        int cleanupError = 0;
+        WSPCleanup(&cleanupError);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stalled, 5000));
+    HANDLE lookedUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread lookup([&] {
+        int lookupError = 0;
+        SocketContext* context = FindContext(first, &lookupError);   // gone by now
+        if (context)
+            ReleaseContext(context, &lookupError);
+        SetEvent(lookedUp);
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lookedUp, 2000))
+        << "the lookup waited for the viewer";
+    SetEvent(answer);
+    lookup.join();
+    cleaner.join();
+    viewer.SetRecordHook(nullptr);
+    for (HANDLE event : {answer, stalled, lookedUp})
+        CloseHandle(event);
+}
