@@ -253,3 +253,44 @@ TEST_F(InstallerTest, LayerStackedAboveIsRepairedOnRemoval)
 }
 
 }  // namespace
+
+namespace {
+
+int installCalls;
+int WSPAPI RefuseSecondInstall(LPGUID id, const WCHAR* path, const LPWSAPROTOCOL_INFOW entries,
+                               DWORD count, LPINT error)
+{
+    if (++installCalls == 2) {
+        *error = WSAEINVAL;
+        return SOCKET_ERROR;
+    }
+    return WSCInstallProvider(id, path, entries, count, error);
+}
+
+int WSPAPI RefuseOrder(LPDWORD, DWORD)
+{
+    return SOCKET_ERROR;
+}
+
+}  // namespace
+
+TEST_F(InstallerTest, AnInstallationThatFailsPartWayLeavesNothingBehind)
+{
+    const InstallWrites real = installWrites;
+    struct Case {
+        const char* name;
+        InstallWrites writes;
+    } cases[] = {
+        {"the chains are refused", {RefuseSecondInstall, real.writeProviderOrder}},
+        {"the new order is refused", {real.installProvider, RefuseOrder}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        installCalls = 0;
+        installWrites = row.writes;
+        EXPECT_EQ(InstallLayer(LayerPath, "Kestrix"), -1);
+        installWrites = real;
+        EXPECT_EQ(DescribeCatalog(CatalogSnapshot::Read()), DescribeCatalog(before));
+    }
+    EXPECT_EQ(InstallLayer(LayerPath, "Kestrix"), 0) << "and the next installation works";
+}

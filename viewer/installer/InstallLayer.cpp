@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cwchar>
 
+InstallWrites installWrites = {WSCInstallProvider, WSCWriteProviderOrder};
+
 namespace {
 
 const char ChainNameFormat[] = "%s over [%s]";
@@ -86,7 +88,7 @@ bool InstallLayeredEntry(const BaseList& bases, WCHAR* path, const WCHAR* name)
         layered.szProtocol[WSAPROTOCOL_LEN] = 0;
         GUID id = LayerProviderId;
         int error = 0;
-        ok = WSCInstallProvider(&id, path, &layered, 1, &error) == 0;
+        ok = installWrites.installProvider(&id, path, &layered, 1, &error) == 0;
         break;
     }
     FreeCatalog(catalog);
@@ -134,7 +136,7 @@ bool InstallChains(const BaseList& bases, WCHAR* path, const char* name)
         ok = UuidCreate(&chainId) == RPC_S_OK;
     if (ok) {
         int error = 0;
-        ok = WSCInstallProvider(&chainId, path, chains, made, &error) == 0;
+        ok = installWrites.installProvider(&chainId, path, chains, made, &error) == 0;
     }
     if (chains)
         HeapFree(GetProcessHeap(), 0, chains);
@@ -163,7 +165,7 @@ bool MoveChainsToFront()
         for (int i = 0; i < count; i++)
             if (!ChainContains(catalog[i], layerId))
                 order[n++] = catalog[i].dwCatalogEntryId;
-        ok = WSCWriteProviderOrder(order, n) == 0;
+        ok = installWrites.writeProviderOrder(order, n) == 0;
         HeapFree(GetProcessHeap(), 0, order);
     }
     FreeCatalog(catalog);

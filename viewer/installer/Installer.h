@@ -12,6 +12,13 @@ typedef int(WSPAPI* UpdateProviderFunction)(LPGUID, const WCHAR*, const LPWSAPRO
 
 enum class CatalogWidth { Catalog32, Catalog64 };
 
+// The catalog writes of an installation, gathered so that a test can make one of them fail.
+struct InstallWrites {
+    UpdateProviderFunction installProvider;
+    int(WSPAPI* writeProviderOrder)(LPDWORD order, DWORD count);
+};
+extern InstallWrites installWrites;
+
 int InstallLayer(const char* dllPath, const char* providerName);
 int RemoveLayer();
 
