@@ -236,3 +236,15 @@ TEST_F(EndToEndTest, WindowProcedureMakingSocketCallsDuringARecordNeitherDeadloc
     };
     EXPECT_EQ(expected, lines) << Describe(records);
 }
+
+TEST_F(EndToEndTest, AHandleTableThatCannotGrowFailsTheSocketNotTheProgram)
+{
+    SetEnvironmentVariableA("WS2LAYER_TABLE_FULL", "1");
+    auto records = Trace("tablefull.exe");   // exit 0: socket() failed with WSAENOBUFS
+    SetEnvironmentVariableA("WS2LAYER_TABLE_FULL", nullptr);
+    std::vector<std::string> lines = Generalized(records);
+    ASSERT_EQ(3u, lines.size()) << Describe(records);
+    EXPECT_EQ(0u, lines[1].find("- a socket could not be created [family=AF_INET, type=SOCK_STREAM, "
+                                "protocol=IPPROTO_TCP, dwFlags=WSA_FLAG_OVERLAPPED] - WSAENOBUFS"))
+        << lines[1];
+}

@@ -1,4 +1,5 @@
 #include "HandleTable.h"
+#include <new>
 #include <unordered_map>
 
 namespace {
@@ -25,11 +26,24 @@ bool FindSocketOwner(SOCKET s, SocketOwner& owner)
     return known;
 }
 
+// With WS2LAYER_TABLE_FULL=1 the table refuses to grow, as when memory runs out, for tests.
+static bool TableFullForTests()
+{
+    static const bool full = [] {
+        WCHAR value[4];
+        DWORD length = GetEnvironmentVariableW(L"WS2LAYER_TABLE_FULL", value, 4);
+        return length == 1 && value[0] == L'1';
+    }();
+    return full;
+}
+
 // Providers call in here through the upcalls, and they are built without exceptions: a table
 // that cannot grow is an error, never a throw.
 static bool Store(SOCKET s, const SocketOwner& owner)
 {
     try {
+        if (TableFullForTests())
+            throw std::bad_alloc();
         Table()[s] = owner;
         return true;
     } catch (...) {
