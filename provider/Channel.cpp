@@ -147,6 +147,17 @@ BYTE* BuildDataPayload(DWORD* payloadLength, SOCKET socket, const WSABUF* buffer
     return payload;
 }
 
+// A data event the way the detail level asks: payload and text at Medium and High, the payload
+// alone at Low.
+static void SendEventRecord(DWORD payloadLength, const void* payload, const char* format,
+                            va_list arguments)
+{
+    if (detailLevel == Low)
+        SendDataRecord(payloadLength, payload);
+    else
+        SendFormattedRecord(payloadLength, payload, format, arguments);
+}
+
 void SendDataEvent(SOCKET socket, const WSABUF* buffers, DWORD bufferCount, DWORD byteCount,
                    DWORD kind, const char* format, ...)
 {
@@ -156,14 +167,10 @@ void SendDataEvent(SOCKET socket, const WSABUF* buffers, DWORD bufferCount, DWOR
     BYTE* payload = BuildDataPayload(&payloadLength, socket, buffers, bufferCount, byteCount, kind);
     if (!payload)
         return;
-    if (detailLevel == Low) {
-        SendDataRecord(payloadLength, payload);
-    } else {
-        va_list arguments;
-        va_start(arguments, format);
-        SendFormattedRecord(payloadLength, payload, format, arguments);
-        va_end(arguments);
-    }
+    va_list arguments;
+    va_start(arguments, format);
+    SendEventRecord(payloadLength, payload, format, arguments);
+    va_end(arguments);
     HeapFree(channelHeap, 0, payload);
 }
 
@@ -172,13 +179,9 @@ void SendCountEvent(SOCKET socket, DWORD byteCount, DWORD kind, const char* form
     if (!viewerWindow)
         return;
     DataPayloadHeader header = {kind, static_cast<DWORD>(socket), byteCount};
-    if (detailLevel == Low) {
-        SendDataRecord(sizeof(header), &header);
-        return;
-    }
     va_list arguments;
     va_start(arguments, format);
-    SendFormattedRecord(sizeof(header), &header, format, arguments);
+    SendEventRecord(sizeof(header), &header, format, arguments);
     va_end(arguments);
 }
 

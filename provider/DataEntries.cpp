@@ -2,21 +2,10 @@
 // go through the overlapped manager and are reported at completion.
 #include "DataReports.h"
 #include "Entries.h"
+#include "Formatting.h"
 #include "OverlappedManager.h"
 #include "SocketContext.h"
 #include <cstring>
-
-// Concurrent calls on one socket may add at once.
-static void AddBytes(DWORD* total, const DWORD* count)
-{
-    if (!IsBadReadPtr(count, sizeof(DWORD)))
-        InterlockedExchangeAdd(reinterpret_cast<volatile LONG*>(total), static_cast<LONG>(*count));
-}
-
-static DWORD ValueOf(const DWORD* cell)
-{
-    return IsBadReadPtr(cell, sizeof(DWORD)) ? 0 : *cell;
-}
 
 // The overlapped path shared by the four calls. fill adds what the kind keeps beyond the buffers
 // and the byte count; it stores its own error and answers FALSE for arguments it cannot take.
@@ -39,7 +28,7 @@ static int StartTransfer(SocketContext* context, OperationKind kind, const WSABU
         DiscardOperation(operation);
         return SOCKET_ERROR;
     }
-    operation->args.transfer.bytes = ValueOf(bytes);
+    operation->args.transfer.bytes = ReadableValue(bytes);
     int issued = IssueOperation(operation, context);
     if (issued == 0)
         return 0;
@@ -47,9 +36,16 @@ static int StartTransfer(SocketContext* context, OperationKind kind, const WSABU
     return SOCKET_ERROR;
 }
 
-static BOOL FailedNow(int result, const int* lpErrno)
+// Overlapped calls of a traced process go through the manager; every other call goes below.
+static BOOL Managed(const WSAOVERLAPPED* overlapped)
 {
-    return result == SOCKET_ERROR && *lpErrno != WSA_IO_PENDING;
+    return overlapped && !overlappedPassThrough;
+}
+
+// The result is reported now unless the manager reports it at completion.
+static BOOL ReportedNow(int result, const WSAOVERLAPPED* overlapped, const int* lpErrno)
+{
+    return !Managed(overlapped) || (result == SOCKET_ERROR && *lpErrno != WSA_IO_PENDING);
 }
 
 static void Release(SocketContext* context)
@@ -82,23 +78,21 @@ int WSPAPI WSPRecv(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     ReportRecvStart(context, lpBuffers, dwBufferCount, lpFlags, lpOverlapped);
     int result;
-    if (lpOverlapped && !overlappedPassThrough) {
+    if (Managed(lpOverlapped)) {
         result = StartTransfer(context, OpRecv, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
                                    return TakeReceiveFlags(args.transfer, lpFlags, lpErrno);
                                });
-        if (FailedNow(result, lpErrno))
-            ReportRecvResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
-                             lpFlags, lpErrno);
     } else {
         result = CALL_LOWER(context, lpWSPRecv, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
                             lpFlags, lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno);
         if (result != SOCKET_ERROR)
-            AddBytes(&context->bytesReceived, lpNumberOfBytesRecvd);
+            AddToTotal(&context->bytesReceived, ReadableValue(lpNumberOfBytesRecvd));
+    }
+    if (ReportedNow(result, lpOverlapped, lpErrno))
         ReportRecvResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd, lpFlags,
                          lpErrno);
-    }
     Release(context);
     return result;
 }
@@ -117,7 +111,7 @@ int WSPAPI WSPRecvFrom(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     ReportRecvFromStart(context, lpBuffers, dwBufferCount, lpFlags, lpOverlapped);
     int result;
-    if (lpOverlapped && !overlappedPassThrough) {
+    if (Managed(lpOverlapped)) {
         result = StartTransfer(context, OpRecvFrom, lpBuffers, dwBufferCount,
                                lpNumberOfBytesRecvd, lpOverlapped, lpCompletionRoutine,
                                lpThreadId, lpErrno, [&](auto& args) {
@@ -125,18 +119,16 @@ int WSPAPI WSPRecvFrom(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
                                    args.transfer.fromLength = lpFromlen;
                                    return TakeReceiveFlags(args.transfer, lpFlags, lpErrno);
                                });
-        if (FailedNow(result, lpErrno))
-            ReportRecvFromResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
-                                 lpFlags, lpFrom, lpFromlen, lpErrno);
     } else {
         result = CALL_LOWER(context, lpWSPRecvFrom, lpBuffers, dwBufferCount,
                             lpNumberOfBytesRecvd, lpFlags, lpFrom, lpFromlen, lpOverlapped,
                             lpCompletionRoutine, lpThreadId, lpErrno);
         if (result != SOCKET_ERROR)
-            AddBytes(&context->bytesReceived, lpNumberOfBytesRecvd);
+            AddToTotal(&context->bytesReceived, ReadableValue(lpNumberOfBytesRecvd));
+    }
+    if (ReportedNow(result, lpOverlapped, lpErrno))
         ReportRecvFromResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
                              lpFlags, lpFrom, lpFromlen, lpErrno);
-    }
     Release(context);
     return result;
 }
@@ -154,7 +146,7 @@ int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lp
     }
     ReportSendStart(context, lpBuffers, dwBufferCount, dwFlags, lpOverlapped);
     int result;
-    if (lpOverlapped && !overlappedPassThrough) {
+    if (Managed(lpOverlapped)) {
         result = StartTransfer(context, OpSend, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
@@ -165,9 +157,9 @@ int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lp
         result = CALL_LOWER(context, lpWSPSend, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
                             dwFlags, lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno);
         if (result != SOCKET_ERROR)
-            AddBytes(&context->bytesSent, lpNumberOfBytesSent);
+            AddToTotal(&context->bytesSent, ReadableValue(lpNumberOfBytesSent));
     }
-    if (!lpOverlapped || overlappedPassThrough || FailedNow(result, lpErrno))
+    if (ReportedNow(result, lpOverlapped, lpErrno))
         ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
     Release(context);
     return result;
@@ -203,7 +195,7 @@ int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     ReportSendToStart(context, lpBuffers, dwBufferCount, dwFlags, lpTo, iTolen, lpOverlapped);
     int result;
-    if (lpOverlapped && !overlappedPassThrough) {
+    if (Managed(lpOverlapped)) {
         result = StartTransfer(context, OpSendTo, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
@@ -215,9 +207,9 @@ int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
                             dwFlags, lpTo, iTolen, lpOverlapped, lpCompletionRoutine, lpThreadId,
                             lpErrno);
         if (result != SOCKET_ERROR)
-            AddBytes(&context->bytesSent, lpNumberOfBytesSent);
+            AddToTotal(&context->bytesSent, ReadableValue(lpNumberOfBytesSent));
     }
-    if (!lpOverlapped || overlappedPassThrough || FailedNow(result, lpErrno))
+    if (ReportedNow(result, lpOverlapped, lpErrno))
         ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
     Release(context);
     return result;

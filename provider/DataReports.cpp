@@ -83,11 +83,6 @@ static CallMode CallModeOf(const SocketContext* context, const void* overlapped)
     return context->blocking ? Synchronous : NonBlocking;
 }
 
-static DWORD ValueOf(const DWORD* cell)
-{
-    return IsBadReadPtr(cell, sizeof(DWORD)) ? 0 : *cell;
-}
-
 static void SendStartText(const ModeTexts& texts, const SocketContext* context,
                           const void* overlapped, const char* arguments)
 {
@@ -226,8 +221,8 @@ void ReportRecvResult(int result, const SocketContext* context, const WSABUF* bu
 {
     if (!viewerWindow)
         return;
-    BOOL partial = (ValueOf(flags) & MSG_PARTIAL) != 0;
-    ReportReceived(result, context, buffers, bufferCount, ValueOf(bytes), errorCell,
+    BOOL partial = (ReadableValue(flags) & MSG_PARTIAL) != 0;
+    ReportReceived(result, context, buffers, bufferCount, ReadableValue(bytes), errorCell,
                    partial ? PartialSuffix : "");
 }
 
@@ -238,7 +233,7 @@ void ReportRecvFromResult(int result, const SocketContext* context, const WSABUF
     if (!viewerWindow)
         return;
     char suffix[FormatBufferSize] = "";
-    BOOL partial = (ValueOf(flags) & MSG_PARTIAL) != 0;
+    BOOL partial = (ReadableValue(flags) & MSG_PARTIAL) != 0;
     if (result != SOCKET_ERROR && !IsStreamType(context->socketType) && (partial || from)) {
         strcpy(suffix, " [");
         if (partial)
@@ -252,7 +247,7 @@ void ReportRecvFromResult(int result, const SocketContext* context, const WSABUF
         }
         strcat(suffix, "]");
     }
-    ReportReceived(result, context, buffers, bufferCount, ValueOf(bytes), errorCell, suffix);
+    ReportReceived(result, context, buffers, bufferCount, ReadableValue(bytes), errorCell, suffix);
 }
 
 void ReportSendResult(int result, const SocketContext* context, const WSABUF* buffers,
@@ -267,7 +262,7 @@ void ReportSendResult(int result, const SocketContext* context, const WSABUF* bu
             SendErrorText(stream ? SendFailedText : DatagramSendFailedText, socket, *errorCell);
         return;
     }
-    DWORD count = ValueOf(bytes);
+    DWORD count = ReadableValue(bytes);
     char number[NumberBufferSize], countText[NumberBufferSize];
     SendDataEvent(socket, buffers, bufferCount, count, RecordDataSent,
                   stream ? SentText : DatagramSentText, FormatNumber(socket, number),

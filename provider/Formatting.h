@@ -26,6 +26,12 @@ extern const int TransmitFileFlagCount;
 extern const FlagName NetworkEventNames[];
 extern const int NetworkEventCount;
 
+// The value an application's cell holds, or 0 when it cannot be read.
+inline DWORD ReadableValue(const DWORD* cell)
+{
+    return IsBadReadPtr(cell, sizeof(DWORD)) ? 0 : *cell;
+}
+
 // Signed decimal; returns buffer.
 char* FormatNumber(LONG value, char* buffer);
 

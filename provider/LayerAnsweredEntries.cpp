@@ -138,9 +138,7 @@ static BOOL ReadOverlappedResult(LPWSAOVERLAPPED overlapped, LPDWORD transferred
             *lpErrno = WSA_IO_INCOMPLETE;
             return FALSE;
         }
-        HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) &
-                                                ~static_cast<ULONG_PTR>(1));
-        DWORD waited = WaitForSingleObject(event, INFINITE);
+        DWORD waited = WaitForSingleObject(ApplicationEvent(overlapped), INFINITE);
         if (waited == WAIT_FAILED || overlapped->Internal == WSS_OPERATION_IN_PROGRESS) {
             *lpErrno = overlapped->Internal == WSS_OPERATION_IN_PROGRESS ? WSA_IO_PENDING
                                                                          : WSASYSCALLFAILURE;

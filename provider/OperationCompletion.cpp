@@ -17,11 +17,6 @@ static SocketContext* FindRecordContext(PendingOperation* operation)
     return context;
 }
 
-static void AddToTotal(DWORD* total, DWORD bytes)
-{
-    InterlockedExchangeAdd(reinterpret_cast<volatile LONG*>(total), static_cast<LONG>(bytes));
-}
-
 // Runs as an APC in the application's thread, given the application's overlapped.
 static void CALLBACK RunCompletionRoutine(ULONG_PTR parameter)
 {

@@ -196,13 +196,6 @@ int StopOverlappedManager()
     return 0;
 }
 
-static HANDLE EventOf(const WSAOVERLAPPED* overlapped)
-{
-    // The low bit only asks that no port completion be queued; it is not part of the handle.
-    return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) &
-                                    ~static_cast<ULONG_PTR>(1));
-}
-
 static void UndoAcquire(PendingOperation* operation, SocketContext* context)
 {
     LockContext(context);
@@ -221,7 +214,7 @@ PendingOperation* PrepareOperation(SocketContext* context, OperationKind kind,
         *error = WSAENOBUFS;
         return nullptr;
     }
-    if (!routine && overlapped->hEvent && !ResetEvent(EventOf(overlapped))) {
+    if (!routine && overlapped->hEvent && !ResetEvent(ApplicationEvent(overlapped))) {
         UndoAcquire(operation, context);
         *error = WSA_INVALID_HANDLE;
         return nullptr;
@@ -283,7 +276,7 @@ static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
     if (!row)
         return FailAtOnce(operation, WSAEOPNOTSUPP);
     if (operation->userOverlapped->hEvent)
-        ResetEvent(EventOf(operation->userOverlapped));
+        ResetEvent(ApplicationEvent(operation->userOverlapped));
     int error = row->call(operation, throughRoutine ? CompleteOperation : nullptr, thread);
     if (error != 0 && error != WSA_IO_PENDING && throughRoutine) {
         // The queue worker runs the call after the application was told it is pending, so

@@ -153,6 +153,14 @@ int StopOverlappedManager();
 PendingOperation* AcquireOperation(SocketContext* context);
 void ReleaseOperation(PendingOperation* operation);
 
+// The event of an application's overlapped; its low bit only asks that no port completion be
+// queued and is not part of the handle.
+inline HANDLE ApplicationEvent(const WSAOVERLAPPED* overlapped)
+{
+    return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) &
+                                    ~static_cast<ULONG_PTR>(1));
+}
+
 // The first steps every overlapped call shares: a record (WSAENOBUFS when none), the
 // application's event reset when no routine will run (WSA_INVALID_HANDLE when it cannot be),
 // and the record filled with what every kind needs. Null with the error in *error.

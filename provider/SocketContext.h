@@ -40,6 +40,12 @@ SocketContext* FindContext(SOCKET layeredHandle, int* errorCell);
 // Drops a reference; the last one of a closing context with nothing pending frees it.
 void ReleaseContext(SocketContext* context, int* errorCell);
 
+// Adds to a byte total; calls on one socket in several threads may add at once.
+inline void AddToTotal(DWORD* total, DWORD bytes)
+{
+    InterlockedExchangeAdd(reinterpret_cast<volatile LONG*>(total), static_cast<LONG>(bytes));
+}
+
 void LockContext(SocketContext* context);
 void UnlockContext(SocketContext* context);
 

@@ -17,7 +17,6 @@ protected:
         TraceTo(viewer, Low);   // the connection texts appear at every level
         viewer.ClearRecords();
     }
-    std::string N(SOCKET s) { return std::to_string(static_cast<long>(s)); }
 
     SOCKET listener = INVALID_SOCKET;
 };

@@ -24,15 +24,6 @@ protected:
         TraceTo(viewer, level);
         viewer.ClearRecords();
     }
-    SocketContext* ContextOf(SOCKET s)
-    {
-        int lookupError = 0;
-        SocketContext* context = FindContext(s, &lookupError);
-        if (context)
-            ReleaseContext(context, &lookupError);
-        return context;
-    }
-    std::string N(SOCKET s) { return std::to_string(static_cast<long>(s)); }
 
     SOCKET tcp = INVALID_SOCKET, udp = INVALID_SOCKET;
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "FakeLower.h"
+#include "SocketContext.h"
 #include "ViewerStandIn.h"
 
 // Catalog ids of the test catalog.
@@ -101,5 +102,16 @@ protected:
         LayerTest::TearDown();
         viewer.Close();
     }
+    // The socket's context, looked up and let go again: for reading its state.
+    SocketContext* ContextOf(SOCKET s)
+    {
+        int lookupError = 0;
+        SocketContext* context = FindContext(s, &lookupError);
+        if (context)
+            ReleaseContext(context, &lookupError);
+        return context;
+    }
+    // A socket number as the texts write it.
+    static std::string N(SOCKET s) { return std::to_string(static_cast<long>(s)); }
     ViewerStandIn viewer;
 };

@@ -46,14 +46,6 @@ protected:
         events.push_back(CreateEventA(nullptr, TRUE, signalled, nullptr));
         return events.back();
     }
-    SocketContext* ContextOf(SOCKET s)
-    {
-        int lookupError = 0;
-        SocketContext* context = FindContext(s, &lookupError);
-        if (context)
-            ReleaseContext(context, &lookupError);
-        return context;
-    }
     // Runs this thread's APCs while waiting.
     static bool WaitFor(const std::function<bool()>& condition, DWORD timeout = 5000)
     {
@@ -69,7 +61,6 @@ protected:
         return WaitFor([&] { return base->pendingCount >= count; });
     }
     std::vector<std::string> Texts() { return TextsOf(viewer.Records()); }
-    std::string N(SOCKET s) { return std::to_string(static_cast<long>(s)); }
 
     WSATHREADID self = {};
     SOCKET tcp = INVALID_SOCKET;
