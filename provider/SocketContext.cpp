@@ -86,13 +86,20 @@ void ReleaseContext(SocketContext* context, int* errorCell)
     EnterCriticalSection(&mainLock);
     BOOL finalRelease = InterlockedDecrement(&context->refCount) == 0 &&
                         context->pendingAsync == 0 && context->closing;
+    SOCKET closedHandle = INVALID_SOCKET;
+    int closeResult = 0;
     if (finalRelease) {
-        if (context->layeredHandle != INVALID_SOCKET)
-            upcallTable.lpWPUCloseSocketHandle(context->layeredHandle, errorCell);
+        closedHandle = context->layeredHandle;
+        if (closedHandle != INVALID_SOCKET)
+            closeResult = upcallTable.lpWPUCloseSocketHandle(closedHandle, errorCell);
         context->layeredHandle = INVALID_SOCKET;
         UnlinkContext(context->provider, context);
     }
     LeaveCriticalSection(&mainLock);
+    // A close put off while another call was inside ends here, and is reported as the end of
+    // any deferred close is: the viewer counts the socket closed only from that record.
+    if (closedHandle != INVALID_SOCKET && !context->closeReported)
+        ReportDeferredClose(closeResult, context, closedHandle, errorCell);
     UnlockContext(context);
     if (finalRelease)
         FreeContext(context);
@@ -163,6 +170,7 @@ void CloseAllContexts(LowerProvider* provider)
             context->lowerSocket = INVALID_SOCKET;
             context->closing = 1;
             context->pendingAsync = 0;
+            context->closeReported = TRUE;
         }
         context = next;
     }

@@ -27,6 +27,7 @@ struct SocketContext {
     DWORD flags;               // WSA_FLAG_* the socket was created with
     HANDLE heap;               // the privateHeap it came from, which it goes back to even when
                                // a call kept it past its teardown
+    BOOL closeReported;        // the teardown reported its close already
 };
 
 SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,
@@ -37,7 +38,8 @@ void UnlinkContext(LowerProvider* provider, SocketContext* context);
 
 // Takes a reference; null (with the upcall's error in errorCell) for an unknown handle.
 SocketContext* FindContext(SOCKET layeredHandle, int* errorCell);
-// Drops a reference; the last one of a closing context with nothing pending frees it.
+// Drops a reference; the last one of a closing context with nothing pending closes the layered
+// handle, reports the close that was put off, and frees the context.
 void ReleaseContext(SocketContext* context, int* errorCell);
 
 // Adds to a byte total; calls on one socket in several threads may add at once.
