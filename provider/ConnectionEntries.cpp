@@ -6,25 +6,40 @@
 
 int WSPAPI WSPBind(SOCKET s, const sockaddr* name, int namelen, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        return CALL_LOWER(context, lpWSPBind, name, namelen, lpErrno);
-    });
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) {
+            return CALL_LOWER(context, lpWSPBind, name, namelen, lpErrno);
+        },
+        [&](int result, SocketContext*) { ReportBind(result, s, name, namelen, lpErrno); });
 }
 
 int WSPAPI WSPListen(SOCKET s, int backlog, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        return CALL_LOWER(context, lpWSPListen, backlog, lpErrno);
-    });
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) { return CALL_LOWER(context, lpWSPListen, backlog, lpErrno); },
+        [&](int result, SocketContext* context) {
+            ReportListen(result, context, s, backlog, lpErrno);
+        });
 }
 
 int WSPAPI WSPConnect(SOCKET s, const sockaddr* name, int namelen, LPWSABUF lpCallerData,
                       LPWSABUF lpCalleeData, LPQOS lpSQOS, LPQOS lpGQOS, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        return CALL_LOWER(context, lpWSPConnect, name, namelen, lpCallerData, lpCalleeData,
-                          lpSQOS, lpGQOS, lpErrno);
-    });
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) {
+            ReportConnecting(context, s, name, namelen);
+            return CALL_LOWER(context, lpWSPConnect, name, namelen, lpCallerData, lpCalleeData,
+                              lpSQOS, lpGQOS, lpErrno);
+        },
+        [&](int result, SocketContext* context) {
+            if (context)
+                ReportConnectResult(result, context, s, name, namelen, lpErrno);
+            else
+                ReportConnectUnknownSocket(s, name, namelen, lpErrno);
+        });
 }
 
 SOCKET WSPAPI WSPAccept(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC lpfnCondition,
@@ -73,14 +88,20 @@ SOCKET WSPAPI WSPJoinLeaf(SOCKET s, const sockaddr* name, int namelen, LPWSABUF 
 
 int WSPAPI WSPGetPeerName(SOCKET s, sockaddr* name, LPINT namelen, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        return CALL_LOWER(context, lpWSPGetPeerName, name, namelen, lpErrno);
-    });
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) {
+            return CALL_LOWER(context, lpWSPGetPeerName, name, namelen, lpErrno);
+        },
+        [&](int result, SocketContext*) { ReportGetPeerName(result, s, name, namelen, lpErrno); });
 }
 
 int WSPAPI WSPGetSockName(SOCKET s, sockaddr* name, LPINT namelen, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        return CALL_LOWER(context, lpWSPGetSockName, name, namelen, lpErrno);
-    });
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) {
+            return CALL_LOWER(context, lpWSPGetSockName, name, namelen, lpErrno);
+        },
+        [&](int result, SocketContext*) { ReportGetSockName(result, s, name, namelen, lpErrno); });
 }

@@ -1,4 +1,4 @@
-// The reports of the connection calls.
+// The reports of the connection calls: bind, listen, connect, accept and the two names.
 #pragma once
 #include <winsock2.h>
 
@@ -9,3 +9,20 @@ void ReportAccepting(SOCKET socket, const SocketContext* context);
 // result is the new layered handle or INVALID_SOCKET.
 void ReportAcceptResult(SOCKET result, SOCKET listening, const sockaddr* address,
                         const int* addressLength, const int* errorCell);
+
+// result is the lower call's: 0 or SOCKET_ERROR.
+void ReportBind(int result, SOCKET socket, const sockaddr* address, int addressLength,
+                const int* errorCell);
+// A success records the backlog in the context, so the close shows no byte counts.
+void ReportListen(int result, SocketContext* context, SOCKET socket, int backlog,
+                  const int* errorCell);
+void ReportConnectUnknownSocket(SOCKET socket, const sockaddr* address, int addressLength,
+                                const int* errorCell);
+void ReportConnecting(const SocketContext* context, SOCKET socket, const sockaddr* address,
+                      int addressLength);
+void ReportConnectResult(int result, const SocketContext* context, SOCKET socket,
+                         const sockaddr* address, int addressLength, const int* errorCell);
+void ReportGetSockName(int result, SOCKET socket, const sockaddr* address,
+                       const int* addressLength, const int* errorCell);
+void ReportGetPeerName(int result, SOCKET socket, const sockaddr* address,
+                       const int* addressLength, const int* errorCell);

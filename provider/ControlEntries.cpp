@@ -1,5 +1,7 @@
 // Socket control calls: control codes, options, event selection and shutdown.
+#include "ControlReports.h"
 #include "Entries.h"
+#include "HiddenWindow.h"
 #include "SocketContext.h"
 #include <cstddef>
 #include <cstring>
@@ -92,18 +94,50 @@ int WSPAPI WSPSetSockOpt(SOCKET s, int level, int optname, const char* optval, i
     });
 }
 
+// Every network event a window can ask for, FD_READ through FD_ADDRESS_LIST_CHANGE.
+const LONG AsyncSelectEventLimit = 0x3FF;
+
 int WSPAPI WSPAsyncSelect(SOCKET s, HWND hWnd, unsigned int wMsg, LONG lEvent, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        return CALL_LOWER(context, lpWSPAsyncSelect, hWnd, wMsg, lEvent, lpErrno);
-    });
+    if (!IsWindow(hWnd) || (lEvent & ~AsyncSelectEventLimit)) {
+        *lpErrno = WSAEINVAL;
+        ReportAsyncSelect(SOCKET_ERROR, nullptr, s, hWnd, wMsg, lEvent, lpErrno);
+        return SOCKET_ERROR;
+    }
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) {
+            // The hidden window forwards to these; they are in place before the first
+            // notification can come.
+            LockContext(context);
+            context->asyncWindow = hWnd;
+            context->asyncMessage = wMsg;
+            UnlockContext(context);
+            EnterCriticalSection(&mainLock);
+            HWND hidden = EnsureHiddenWindow();
+            LeaveCriticalSection(&mainLock);
+            if (!hidden) {
+                *lpErrno = WSAEINVAL;
+                return SOCKET_ERROR;
+            }
+            return CALL_LOWER(context, lpWSPAsyncSelect, hidden, HiddenNotifyMessage, lEvent,
+                              lpErrno);
+        },
+        [&](int result, SocketContext* context) {
+            ReportAsyncSelect(result, context, s, hWnd, wMsg, lEvent, lpErrno);
+        });
 }
 
 int WSPAPI WSPEventSelect(SOCKET s, WSAEVENT hEventObject, LONG lNetworkEvents, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        return CALL_LOWER(context, lpWSPEventSelect, hEventObject, lNetworkEvents, lpErrno);
-    });
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) {
+            return CALL_LOWER(context, lpWSPEventSelect, hEventObject, lNetworkEvents, lpErrno);
+        },
+        [&](int result, SocketContext* context) {
+            ReportEventSelect(result, context, s, hEventObject, lNetworkEvents, lpErrno);
+        });
 }
 
 int WSPAPI WSPEnumNetworkEvents(SOCKET s, WSAEVENT hEventObject,

@@ -94,6 +94,24 @@ Result ForwardOnSocket(SOCKET s, LPINT lpErrno, Result failure, Call call)
     return result;
 }
 
+// As ForwardOnSocket, with the call's report made while the context is still held; for an
+// unknown handle the report gets no context and the failure value.
+template <typename Result, typename Call, typename Report>
+Result TraceOnSocket(SOCKET s, LPINT lpErrno, Result failure, Call call, Report report)
+{
+    SocketContext* context = FindContext(s, lpErrno);
+    if (!context) {
+        *lpErrno = WSAENOTSOCK;
+        report(failure, static_cast<SocketContext*>(nullptr));
+        return failure;
+    }
+    Result result = call(context);
+    report(result, context);
+    int releaseError = 0;
+    ReleaseContext(context, &releaseError);
+    return result;
+}
+
 // The lower entry of the context's provider, called with the blocking provider recorded.
 #define CALL_LOWER(context, entry, ...)                                                      \
     [&] {                                                                                    \

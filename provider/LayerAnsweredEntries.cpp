@@ -1,6 +1,7 @@
 // Entries the layer answers itself or routes without a socket of their own: select, overlapped
 // results, blocking-call cancellation, cleanup, duplication and address conversion.
 #include "Entries.h"
+#include "HiddenWindow.h"
 #include "OverlappedManager.h"
 #include "SocketContext.h"
 #include <cstring>
@@ -183,6 +184,7 @@ int WSPAPI WSPCleanup(LPINT lpErrno)
         return SOCKET_ERROR;
     }
     if (--startupCount == 0) {
+        DestroyHiddenWindow();
         // startupLock keeps any start-up out while mainLock is let go for the workers.
         LeaveCriticalSection(&mainLock);
         StopOverlappedManager();

@@ -141,6 +141,8 @@ SocketContext* FindContextByLowerSocket(LowerProvider* provider, SOCKET lowerSoc
         for (int i = 0; i < providerCount && !found; i++)
             found = SearchList(&providerTable[i], lowerSocket);
     }
+    if (found)
+        InterlockedIncrement(&found->refCount);
     LeaveCriticalSection(&mainLock);
     return found;
 }

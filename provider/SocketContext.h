@@ -51,7 +51,7 @@ inline void AddToTotal(DWORD* total, DWORD bytes)
 void LockContext(SocketContext* context);
 void UnlockContext(SocketContext* context);
 
-// Takes no reference. A null provider searches every provider in table order.
+// Takes a reference, as FindContext does. A null provider searches every provider in table order.
 SocketContext* FindContextByLowerSocket(LowerProvider* provider, SOCKET lowerSocket);
 
 // Teardown: closes every socket of the provider hard and reports it. A context no call is using

@@ -109,13 +109,14 @@ SocketContext* WrapLowerSocket(LowerProvider* provider, SOCKET lowerSocket, Sock
     }
     context->layeredHandle = handle;
     if (parent) {
-        LinkContext(provider, context);
         context->eventMask = parent->eventMask;
         context->blocking = parent->blocking;
         context->flags = parent->flags;
         context->addressFamily = parent->addressFamily;
         context->socketType = parent->socketType;
         context->protocol = parent->protocol;
+        // Linked only now that its state is whole: the hidden window may find it at once.
+        LinkContext(provider, context);
     }
     return context;
 }

@@ -238,10 +238,62 @@ static SOCKET WSPAPI FakeAccept(SOCKET s, sockaddr* address, LPINT addressLength
     return control.nextSocket++;
 }
 
-static int WSPAPI FakeListen(SOCKET s, int, LPINT)
+// The connection entries and the two selects: connectionError fails them all.
+static int ConnectionCall(SOCKET s, LPINT lpErrno)
 {
     control.lastSocket = s;
+    return control.connectionError ? Fail(lpErrno, control.connectionError) : 0;
+}
+
+static int WSPAPI FakeListen(SOCKET s, int, LPINT lpErrno)
+{
+    return ConnectionCall(s, lpErrno);
+}
+
+static int WSPAPI FakeBind(SOCKET s, const sockaddr*, int, LPINT lpErrno)
+{
+    return ConnectionCall(s, lpErrno);
+}
+
+static int WSPAPI FakeConnect(SOCKET s, const sockaddr*, int, LPWSABUF, LPWSABUF, LPQOS, LPQOS,
+                              LPINT lpErrno)
+{
+    return ConnectionCall(s, lpErrno);
+}
+
+// Both names are the source address.
+static int WSPAPI FakeName(SOCKET s, sockaddr* name, LPINT length, LPINT lpErrno)
+{
+    if (ConnectionCall(s, lpErrno) != 0)
+        return SOCKET_ERROR;
+    if (*length < static_cast<int>(sizeof(sockaddr_in)))
+        return Fail(lpErrno, WSAEFAULT);
+    memcpy(name, &control.source, sizeof(sockaddr_in));
+    *length = sizeof(sockaddr_in);
     return 0;
+}
+
+static SOCKET WSPAPI FakeJoinLeaf(SOCKET s, const sockaddr*, int, LPWSABUF, LPWSABUF, LPQOS,
+                                  LPQOS, DWORD, LPINT lpErrno)
+{
+    if (ConnectionCall(s, lpErrno) != 0)
+        return INVALID_SOCKET;
+    return control.joinMakesSocket ? control.nextSocket++ : s;
+}
+
+static int WSPAPI FakeAsyncSelect(SOCKET s, HWND window, unsigned int message, LONG events,
+                                  LPINT lpErrno)
+{
+    control.selectWindow = window;
+    control.selectMessage = message;
+    control.selectEvents = events;
+    return ConnectionCall(s, lpErrno);
+}
+
+static int WSPAPI FakeEventSelect(SOCKET s, WSAEVENT, LONG events, LPINT lpErrno)
+{
+    control.selectEvents = events;
+    return ConnectionCall(s, lpErrno);
 }
 
 static int WSPAPI FakeCleanup(LPINT)
@@ -259,19 +311,11 @@ static int WSPAPI FakeCleanup(LPINT)
     }
 
 UNSUPPORTED(FakeAddressToString, INT, LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD)
-UNSUPPORTED(FakeAsyncSelect, int, SOCKET, HWND, unsigned int, LONG)
-UNSUPPORTED(FakeBind, int, SOCKET, const sockaddr*, int)
-UNSUPPORTED(FakeConnect, int, SOCKET, const sockaddr*, int, LPWSABUF, LPWSABUF, LPQOS, LPQOS)
 UNSUPPORTED(FakeDuplicateSocket, int, SOCKET, DWORD, LPWSAPROTOCOL_INFOW)
 UNSUPPORTED(FakeEnumNetworkEvents, int, SOCKET, WSAEVENT, LPWSANETWORKEVENTS)
-UNSUPPORTED(FakeEventSelect, int, SOCKET, WSAEVENT, LONG)
-UNSUPPORTED(FakeGetPeerName, int, SOCKET, sockaddr*, LPINT)
-UNSUPPORTED(FakeGetSockName, int, SOCKET, sockaddr*, LPINT)
 UNSUPPORTED(FakeGetSockOpt, int, SOCKET, int, int, char*, LPINT)
 UNSUPPORTED(FakeIoctl, int, SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPWSAOVERLAPPED,
             LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID)
-UNSUPPORTED(FakeJoinLeaf, SOCKET, SOCKET, const sockaddr*, int, LPWSABUF, LPWSABUF, LPQOS, LPQOS,
-            DWORD)
 UNSUPPORTED(FakeRecvDisconnect, int, SOCKET, LPWSABUF)
 UNSUPPORTED(FakeSendDisconnect, int, SOCKET, LPWSABUF)
 UNSUPPORTED(FakeShutdown, int, SOCKET, int)
@@ -312,7 +356,7 @@ extern "C" int WSPAPI WSPStartup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INF
         FakeAccept,        FakeAddressToString,  FakeAsyncSelect,    FakeBind,
         FakeCancel,        FakeCleanup,          FakeCloseSocket,    FakeConnect,
         FakeDuplicateSocket, FakeEnumNetworkEvents, FakeEventSelect, FakeGetOverlappedResult,
-        FakeGetPeerName,   FakeGetSockName,      FakeGetSockOpt,     FakeGetQOSByName,
+        FakeName,          FakeName,             FakeGetSockOpt,     FakeGetQOSByName,
         FakeIoctl,         FakeJoinLeaf,         FakeListen,         FakeRecv,
         FakeRecvDisconnect, FakeRecvFrom,        FakeSelect,         FakeSend,
         FakeSendDisconnect, FakeSendTo,          FakeSetSockOpt,     FakeShutdown,

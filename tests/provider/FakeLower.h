@@ -33,6 +33,12 @@ struct FakeLowerControl {
     int closeError;            // non-zero: WSPCloseSocket fails with it
     SOCKET lingerFailSocket;   // setting SO_LINGER on this socket fails
     int readyCount;            // sockets WSPSelect reports readable (the first ones of the read set)
+    int connectionError;       // non-zero: bind, listen, connect, the names, join and the two
+                               // selects fail with it
+    BOOL joinMakesSocket;      // WSPJoinLeaf answers with a new socket, not the joining one
+    HWND selectWindow;         // what the last WSPAsyncSelect was given
+    UINT selectMessage;
+    LONG selectEvents;
 
     // What was seen
     int startupCalls;

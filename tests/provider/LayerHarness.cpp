@@ -213,14 +213,18 @@ static BOOL WSPAPI NoEvent(WSAEVENT, LPINT) { return FALSE; }
 static WSAEVENT WSPAPI NoCreateEvent(LPINT) { return nullptr; }
 static int WSPAPI NoPath(LPGUID, WCHAR*, LPINT, LPINT) { return SOCKET_ERROR; }
 static SOCKET WSPAPI NoModify(DWORD, SOCKET, LPINT) { return INVALID_SOCKET; }
-static BOOL WSPAPI NoPost(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+// The Winsock layer posts as the window's own thread would receive it.
+static BOOL WSPAPI FakePostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return PostMessageA(window, message, wParam, lParam);
+}
 static int WSPAPI NoBlockingCallback(DWORD, LPBLOCKINGCALLBACK*, PDWORD_PTR, LPINT) { return SOCKET_ERROR; }
 static int WSPAPI NoThread(LPWSATHREADID, LPINT) { return SOCKET_ERROR; }
 
 WSPUPCALLTABLE FakeUpcallTable()
 {
     return WSPUPCALLTABLE{NoEvent,         FakeCloseHandle, NoCreateEvent, FakeCreateSocketHandle,
-                          FakeFDIsSet,     NoPath,          NoModify,      NoPost,
+                          FakeFDIsSet,     NoPath,          NoModify,      FakePostMessage,
                           NoBlockingCallback, FakeQueryContext, FakeQueueApc,     NoEvent,
                           NoEvent,         NoThread,        NoThread};
 }

@@ -1,0 +1,14 @@
+// The reports of the socket control calls, which also keep the socket's notification state
+// that the connect and data texts read.
+#pragma once
+#include <winsock2.h>
+
+struct SocketContext;
+
+// result is the call's: 0 or SOCKET_ERROR. A success selects message notification: the socket
+// is no longer blocking and its event mask is the one asked for.
+void ReportAsyncSelect(int result, SocketContext* context, SOCKET socket, HWND window,
+                       UINT message, LONG eventMask, const int* errorCell);
+// A success selects event notification: no window, not blocking, the event mask asked for.
+void ReportEventSelect(int result, SocketContext* context, SOCKET socket, WSAEVENT event,
+                       LONG eventMask, const int* errorCell);
