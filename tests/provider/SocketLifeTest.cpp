@@ -318,8 +318,9 @@ TEST_F(SocketLifeTest, ForwardedCallsTranslateTheHandleOrAnswerNotASocket)
     EXPECT_EQ(WSAENOTSOCK, error);
     EXPECT_EQ(0u, base->lastSocket) << "an unknown handle never reaches the provider below";
     error = static_cast<int>(0xdeadbeef);
+    base->connectionError = WSAEADDRINUSE;
     EXPECT_EQ(SOCKET_ERROR, table.lpWSPBind(s, nullptr, 0, &error));
-    EXPECT_EQ(WSAEOPNOTSUPP, error) << "lower errors pass through unchanged";
+    EXPECT_EQ(WSAEADDRINUSE, error) << "lower errors pass through unchanged";
 }
 
 TEST_F(SocketLifeTest, SelectTranslatesTheSetsAndReleasesEveryReference)
