@@ -46,9 +46,8 @@ drive click Start
 drive wait-status 1 Started 20000
 drive wait-last-line "$waiting" 20000
 
-# async_select and acceptex are left out until the layer carries message notifications and the
-# extension functions.
-samples=(http_pair tcp_blocking udp nonblocking sockopts overlapped event_select)
+# acceptex is left out until the layer carries the extension functions.
+samples=(http_pair tcp_blocking udp nonblocking sockopts overlapped event_select async_select)
 failed=()
 for sample in "${samples[@]}"; do
   echo
