@@ -1,33 +1,42 @@
 #!/usr/bin/env bash
-# What the Kestrix layer costs the socket workload (bench_sockets.exe, synchronous and overlapped
-# round trips and bulk transfer), run through the Winsock layer for Wine three ways:
+# What the Kestrix layer costs a socket workload, run through the Winsock layer for Wine three
+# ways:
 #   1. drop-in ws2_32, catalog without the Kestrix layer (the reference)
 #   2. the Kestrix layer installed, no viewer attached
 #   3. the Kestrix layer installed, traced at Medium by a viewer stand-in that accepts every record
+# The workload is bench_sockets.exe (synchronous and overlapped round trips and bulk transfer;
+# goal with no viewer: at most 1.1 for every figure) unless --program names another, such as
+# bench_async_select.exe (message-driven round trips; goal 1.2, given with --goal).
 # Each figure is the median over N rounds (default 5); every round runs all three, in turn, in an
 # order that alternates from round to round, so that drift of the machine falls on all alike.
-# The ratio is the cost against the reference (reference rate over this rate); the goal: with no
-# viewer, at most 1.1 for every figure.
-#   run_layer_bench.sh BUILD_DIR [--rounds N] [bench_sockets options...]
+# The ratio is the cost against the reference (reference rate over this rate).
+#   run_layer_bench.sh BUILD_DIR [--rounds N] [--program NAME] [--goal X] [program options...]
 # BUILD_DIR is a tree built with winsock, provider, bench and tests (for tracewatch.exe).
 set -eu
 build=$(cd "$1" && pwd)
 shift
 rounds=5
-if [ "${1:-}" = "--rounds" ]; then
-  rounds=$2
-  shift 2
-fi
+program=bench_sockets.exe
+goal=1.1
+while [ $# -gt 0 ]; do
+  case $1 in
+    --rounds) rounds=$2; shift 2 ;;
+    --program) program=$2; shift 2 ;;
+    --goal) goal=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
 options=("$@")
-[ ${#options[@]} -gt 0 ] || options=(--roundtrips 3000 --bulk-mib 64 --runs 1)
+if [ ${#options[@]} -eq 0 ] && [ "$program" = bench_sockets.exe ]; then
+  options=(--roundtrips 3000 --bulk-mib 64 --runs 1)
+fi
 bin=$build/bin
 layer_id="{F388AA6E-39C9-4C31-9AF1-41866B21EF03}"
 layer_path="Z:$(echo "$bin/kestrixlayer.dll" | tr / '\\')"
-goal=1.1
 export WINEDLLOVERRIDES="ws2_32=n,b"
 
-for program in bench_sockets.exe kestrixlayer.dll wscatalog.exe tracewatch.exe ws2_32.dll; do
-  [ -f "$bin/$program" ] || { echo "run_layer_bench: $bin/$program is missing" >&2; exit 1; }
+for needed in "$program" kestrixlayer.dll wscatalog.exe tracewatch.exe ws2_32.dll; do
+  [ -f "$bin/$needed" ] || { echo "run_layer_bench: $bin/$needed is missing" >&2; exit 1; }
 done
 bash "$(dirname "$0")/../../scripts/wine-session.sh" start "$build" >/dev/null
 installed=unknown
@@ -50,8 +59,8 @@ configurations=(reference untraced traced)
 declare -A prepare=([reference]=remove_layer [untraced]=install_layer [traced]=install_layer)
 # The stand-in keeps every record in memory, so it traces at Medium: at High it would hold
 # every byte of the bulk transfers.
-declare -A command=([reference]="bench_sockets.exe" [untraced]="bench_sockets.exe"
-                    [traced]="tracewatch.exe --quiet --detail 1 bench_sockets.exe")
+declare -A command=([reference]="$program" [untraced]="$program"
+                    [traced]="tracewatch.exe --quiet --detail 1 $program")
 declare -A figures=()
 
 # Runs one configuration once, the catalog already in shape; prints its rates as "name value".
@@ -87,11 +96,12 @@ for name in "${configurations[@]}"; do
   figures[$name]=$(echo -n "${figures[$name]}" | grep . | median)
 done
 
-echo "workload: bench_sockets.exe ${options[*]}; median of $rounds rounds, run in turn"
+echo "workload: $program ${options[*]}; median of $rounds rounds, run in turn"
 printf '%-32s %10s %10s %7s %7s %12s %7s\n' figure "no layer" "layer" ratio "<=$goal" \
   "stand-in" ratio
 # One row per figure, in this order; the rest of each row is joined on the figure name.
-rows="roundtrip_ops_per_s overlapped_roundtrip_ops_per_s bulk_mb_per_s overlapped_bulk_mb_per_s"
+rows="roundtrip_ops_per_s overlapped_roundtrip_ops_per_s bulk_mb_per_s overlapped_bulk_mb_per_s
+      async_select_roundtrip_ops_per_s"
 join <(echo "${figures[reference]}") <(echo "${figures[untraced]}") |
   join - <(echo "${figures[traced]}") |
   awk -v goal="$goal" -v rows="$rows" '
