@@ -48,11 +48,17 @@ static int AnswerProtocolInfo(const SocketContext* context, int optname, char* o
 int WSPAPI WSPGetSockOpt(SOCKET s, int level, int optname, char* optval, LPINT optlen,
                          LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        if (level == SOL_SOCKET && (optname == SO_PROTOCOL_INFOW || optname == SO_PROTOCOL_INFOA))
-            return AnswerProtocolInfo(context, optname, optval, optlen, lpErrno);
-        return CALL_LOWER(context, lpWSPGetSockOpt, level, optname, optval, optlen, lpErrno);
-    });
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) {
+            if (level == SOL_SOCKET &&
+                (optname == SO_PROTOCOL_INFOW || optname == SO_PROTOCOL_INFOA))
+                return AnswerProtocolInfo(context, optname, optval, optlen, lpErrno);
+            return CALL_LOWER(context, lpWSPGetSockOpt, level, optname, optval, optlen, lpErrno);
+        },
+        [&](int result, SocketContext*) {
+            ReportGetSockOpt(result, s, level, optname, optval, optlen, lpErrno);
+        });
 }
 
 // The option's value names the listening socket by its layered handle; the provider below
@@ -72,8 +78,10 @@ static int UpdateAcceptContext(SocketContext* context, int level, const char* op
         return SOCKET_ERROR;
     }
     SOCKET lowerListening = listener->lowerSocket;
+    // The value below holds one handle, whatever length the application gave with its own.
     int result = CALL_LOWER(context, lpWSPSetSockOpt, level, SO_UPDATE_ACCEPT_CONTEXT,
-                            reinterpret_cast<const char*>(&lowerListening), optlen, lpErrno);
+                            reinterpret_cast<const char*>(&lowerListening),
+                            static_cast<int>(sizeof(lowerListening)), lpErrno);
     if (result == 0) {
         context->eventMask = listener->eventMask;
         context->blocking = listener->blocking;
@@ -87,11 +95,16 @@ static int UpdateAcceptContext(SocketContext* context, int level, const char* op
 int WSPAPI WSPSetSockOpt(SOCKET s, int level, int optname, const char* optval, int optlen,
                          LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        if (optname == SO_UPDATE_ACCEPT_CONTEXT)
-            return UpdateAcceptContext(context, level, optval, optlen, lpErrno);
-        return CALL_LOWER(context, lpWSPSetSockOpt, level, optname, optval, optlen, lpErrno);
-    });
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) {
+            if (optname == SO_UPDATE_ACCEPT_CONTEXT)
+                return UpdateAcceptContext(context, level, optval, optlen, lpErrno);
+            return CALL_LOWER(context, lpWSPSetSockOpt, level, optname, optval, optlen, lpErrno);
+        },
+        [&](int result, SocketContext*) {
+            ReportSetSockOpt(result, s, level, optname, optval, optlen, lpErrno);
+        });
 }
 
 // Every network event a window can ask for, FD_READ through FD_ADDRESS_LIST_CHANGE.
@@ -157,7 +170,8 @@ BOOL WSPAPI WSPGetQOSByName(SOCKET s, LPWSABUF lpQOSName, LPQOS lpQOS, LPINT lpE
 
 int WSPAPI WSPShutdown(SOCKET s, int how, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
-        return CALL_LOWER(context, lpWSPShutdown, how, lpErrno);
-    });
+    return TraceOnSocket(
+        s, lpErrno, SOCKET_ERROR,
+        [&](SocketContext* context) { return CALL_LOWER(context, lpWSPShutdown, how, lpErrno); },
+        [&](int result, SocketContext*) { ReportShutdown(result, s, how, lpErrno); });
 }

@@ -65,3 +65,68 @@ void ReportEventSelect(int result, SocketContext* context, SOCKET socket, WSAEVE
     strcat(arguments, "]");
     SendSelectText(result, EventSelectedText, NotEventSelectedText, socket, arguments, errorCell);
 }
+
+static const char* const RetrievedOptionText = "socket (%s) retrieved one of its options %s";
+static const char* const NotRetrievedOptionText =
+    "socket (%s) could not retrieve one of its options %s - %s";
+static const char* const SetOptionText = "socket (%s) set one of its options %s";
+static const char* const NotSetOptionText =
+    "socket (%s) could not set one of its options %s - %s";
+
+// A failure shows the option without its value, which the call did not give or take.
+static void SendOptionText(int result, const char* doneText, const char* notDoneText,
+                           SOCKET socket, int level, int option, const char* value,
+                           const int* length, const int* errorCell)
+{
+    char number[NumberBufferSize], arguments[FormatBufferSize];
+    char errorScratch[NumberBufferSize + 8];
+    FormatNumber(socket, number);
+    if (result == SOCKET_ERROR) {
+        FormatSockOptArgs(arguments, level, option, nullptr, length);
+        SendTextRecord(notDoneText, number, arguments, ErrorText(*errorCell, errorScratch),
+                       nullptr);
+        return;
+    }
+    FormatSockOptArgs(arguments, level, option, value, length);
+    SendTextRecord(doneText, number, arguments, nullptr);
+}
+
+void ReportGetSockOpt(int result, SOCKET socket, int level, int option, const char* value,
+                      const int* length, const int* errorCell)
+{
+    if (viewerWindow)
+        SendOptionText(result, RetrievedOptionText, NotRetrievedOptionText, socket, level, option,
+                       value, length, errorCell);
+}
+
+void ReportSetSockOpt(int result, SOCKET socket, int level, int option, const char* value,
+                      int length, const int* errorCell)
+{
+    if (viewerWindow)
+        SendOptionText(result, SetOptionText, NotSetOptionText, socket, level, option, value,
+                       &length, errorCell);
+}
+
+// By how: SD_RECEIVE, SD_SEND, SD_BOTH.
+static const char* const ShutdownTexts[][2] = {
+    {"socket (%s) disabled its receives", "socket (%s) could not disable its receives - %s"},
+    {"socket (%s) disabled its sends", "socket (%s) could not disable its sends - %s"},
+    {"socket (%s) disabled its sends and receives",
+     "socket (%s) could not disable its sends and receives - %s"},
+};
+static const char* const NotShutdownText =
+    "socket (%s) could not disable its sends and/or receives - %s";
+
+void ReportShutdown(int result, SOCKET socket, int how, const int* errorCell)
+{
+    if (!viewerWindow)
+        return;
+    BOOL known = how >= SD_RECEIVE && how <= SD_BOTH;
+    char number[NumberBufferSize], errorScratch[NumberBufferSize + 8];
+    FormatNumber(socket, number);
+    if (result == SOCKET_ERROR)
+        SendTextRecord(known ? ShutdownTexts[how][1] : NotShutdownText, number,
+                       ErrorText(*errorCell, errorScratch), nullptr);
+    else if (known)
+        SendTextRecord(ShutdownTexts[how][0], number, nullptr);
+}

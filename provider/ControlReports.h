@@ -12,3 +12,8 @@ void ReportAsyncSelect(int result, SocketContext* context, SOCKET socket, HWND w
 // A success selects event notification: no window, not blocking, the event mask asked for.
 void ReportEventSelect(int result, SocketContext* context, SOCKET socket, WSAEVENT event,
                        LONG eventMask, const int* errorCell);
+void ReportGetSockOpt(int result, SOCKET socket, int level, int option, const char* value,
+                      const int* length, const int* errorCell);
+void ReportSetSockOpt(int result, SOCKET socket, int level, int option, const char* value,
+                      int length, const int* errorCell);
+void ReportShutdown(int result, SOCKET socket, int how, const int* errorCell);

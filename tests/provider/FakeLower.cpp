@@ -46,6 +46,9 @@ static int WSPAPI FakeSetSockOpt(SOCKET s, int level, int name, const char* valu
 {
     control.lastSocket = s;
     control.lastOptionName = name;
+    control.lastOptionLength = length;
+    if (control.setOptionError)
+        return Fail(lpErrno, control.setOptionError);
     if (length >= static_cast<int>(sizeof(SOCKET)))
         memcpy(&control.lastOptionValue, value, sizeof(SOCKET));
     if (level == SOL_SOCKET && name == SO_LINGER && length == sizeof(linger)) {
@@ -238,7 +241,8 @@ static SOCKET WSPAPI FakeAccept(SOCKET s, sockaddr* address, LPINT addressLength
     return control.nextSocket++;
 }
 
-// The connection entries and the two selects: connectionError fails them all.
+// The connection entries, the two selects, shutdown and reading an option: connectionError fails
+// them all.
 static int ConnectionCall(SOCKET s, LPINT lpErrno)
 {
     control.lastSocket = s;
@@ -290,6 +294,23 @@ static int WSPAPI FakeAsyncSelect(SOCKET s, HWND window, unsigned int message, L
     return ConnectionCall(s, lpErrno);
 }
 
+// Every option reads as optionValue.
+static int WSPAPI FakeGetSockOpt(SOCKET s, int, int, char* value, LPINT length, LPINT lpErrno)
+{
+    if (ConnectionCall(s, lpErrno) != 0)
+        return SOCKET_ERROR;
+    if (*length < static_cast<int>(sizeof(int)))
+        return Fail(lpErrno, WSAEFAULT);
+    memcpy(value, &control.optionValue, sizeof(int));
+    *length = sizeof(int);
+    return 0;
+}
+
+static int WSPAPI FakeShutdown(SOCKET s, int, LPINT lpErrno)
+{
+    return ConnectionCall(s, lpErrno);
+}
+
 static int WSPAPI FakeEventSelect(SOCKET s, WSAEVENT, LONG events, LPINT lpErrno)
 {
     control.selectEvents = events;
@@ -313,12 +334,10 @@ static int WSPAPI FakeCleanup(LPINT)
 UNSUPPORTED(FakeAddressToString, INT, LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD)
 UNSUPPORTED(FakeDuplicateSocket, int, SOCKET, DWORD, LPWSAPROTOCOL_INFOW)
 UNSUPPORTED(FakeEnumNetworkEvents, int, SOCKET, WSAEVENT, LPWSANETWORKEVENTS)
-UNSUPPORTED(FakeGetSockOpt, int, SOCKET, int, int, char*, LPINT)
 UNSUPPORTED(FakeIoctl, int, SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPWSAOVERLAPPED,
             LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID)
 UNSUPPORTED(FakeRecvDisconnect, int, SOCKET, LPWSABUF)
 UNSUPPORTED(FakeSendDisconnect, int, SOCKET, LPWSABUF)
-UNSUPPORTED(FakeShutdown, int, SOCKET, int)
 UNSUPPORTED(FakeStringToAddress, INT, LPWSTR, INT, LPWSAPROTOCOL_INFOW, LPSOCKADDR, LPINT)
 UNSUPPORTED(FakeCancelBlockingCall, int, int)
 

@@ -36,6 +36,8 @@ struct FakeLowerControl {
     int connectionError;       // non-zero: bind, listen, connect, the names, join and the two
                                // selects fail with it
     BOOL joinMakesSocket;      // WSPJoinLeaf answers with a new socket, not the joining one
+    int optionValue;           // what WSPGetSockOpt reads for every option
+    int setOptionError;        // non-zero: WSPSetSockOpt fails with it
     HWND selectWindow;         // what the last WSPAsyncSelect was given
     UINT selectMessage;
     LONG selectEvents;
@@ -56,6 +58,7 @@ struct FakeLowerControl {
     linger lastLinger;
     int lastOptionName;
     SOCKET lastOptionValue;      // first word of the last option value set
+    int lastOptionLength;
     int selectCalls;
     u_int selectReadCount;
     SOCKET selectRead[FakeSocketLimit];

@@ -1,0 +1,167 @@
+// The reports of the socket control calls: options, shutdown and event selection, and the
+// notification state they leave for the connect and data texts.
+#include "LayerHarness.h"
+#include "Channel.h"
+#include "Entries.h"
+#include "Formatting.h"
+
+class ControlCallsTest : public ViewerLayerTest {
+protected:
+    void SetUp() override
+    {
+        ViewerLayerTest::SetUp();
+        ASSERT_EQ(0, StartLayer(&table));
+        s = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0, &error);
+        ASSERT_NE(INVALID_SOCKET, s);
+        TraceTo(viewer, Low);   // the control texts appear at every level
+        viewer.ClearRecords();
+    }
+    static std::string E(int code)
+    {
+        char scratch[32];
+        return ErrorText(code, scratch);
+    }
+    SOCKET s = INVALID_SOCKET;
+};
+
+TEST_F(ControlCallsTest, OptionsShowTheirValueOnlyWhenTheCallSucceeded)
+{
+    int value = 0, length = sizeof(value);
+    base->optionValue = 65536;
+    EXPECT_EQ(0, table.lpWSPGetSockOpt(s, SOL_SOCKET, SO_RCVBUF,
+                                       reinterpret_cast<char*>(&value), &length, &error));
+    EXPECT_EQ(65536, value);
+    base->connectionError = WSAENOPROTOOPT;
+    length = sizeof(value);
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPGetSockOpt(s, SOL_SOCKET, SO_RCVBUF,
+                                                  reinterpret_cast<char*>(&value), &length, &error));
+    base->connectionError = 0;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPGetSockOpt(UnknownHandle, SOL_SOCKET, SO_TYPE,
+                                                  reinterpret_cast<char*>(&value), &length, &error));
+    EXPECT_EQ(WSAENOTSOCK, error);
+
+    // The chain's own protocol record is answered by the layer, and a short buffer refused.
+    std::vector<char> info(sizeof(WSAPROTOCOL_INFOW));
+    length = sizeof(WSAPROTOCOL_INFOW) - 1;
+    EXPECT_EQ(SOCKET_ERROR,
+              table.lpWSPGetSockOpt(s, SOL_SOCKET, SO_PROTOCOL_INFOW, info.data(), &length, &error));
+    EXPECT_EQ(WSAEFAULT, error);
+
+    BOOL on = TRUE;
+    linger lingering = {1, 30};
+    EXPECT_EQ(0, table.lpWSPSetSockOpt(s, SOL_SOCKET, SO_REUSEADDR,
+                                       reinterpret_cast<const char*>(&on), sizeof(on), &error));
+    EXPECT_EQ(0, table.lpWSPSetSockOpt(s, SOL_SOCKET, SO_LINGER,
+                                       reinterpret_cast<const char*>(&lingering),
+                                       sizeof(lingering), &error));
+    base->setOptionError = WSAEINVAL;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPSetSockOpt(s, IPPROTO_TCP, TCP_NODELAY,
+                                                  reinterpret_cast<const char*>(&on), sizeof(on),
+                                                  &error));
+    base->setOptionError = 0;
+
+    std::string n = N(s);
+    std::vector<std::string> expected = {
+        "socket (" + n + ") retrieved one of its options [level=SOL_SOCKET, optname=SO_RCVBUF, "
+            "optval=65536, optlen=4]",
+        "socket (" + n + ") could not retrieve one of its options [level=SOL_SOCKET, "
+            "optname=SO_RCVBUF, optlen=4] - " + E(WSAENOPROTOOPT),
+        "socket (" + N(UnknownHandle) + ") could not retrieve one of its options "
+            "[level=SOL_SOCKET, optname=SO_TYPE, optlen=4] - " + E(WSAENOTSOCK),
+        "socket (" + n + ") could not retrieve one of its options [level=SOL_SOCKET, "
+            "optname=8197, optlen=627] - " + E(WSAEFAULT),
+        "socket (" + n + ") set one of its options [level=SOL_SOCKET, optname=SO_REUSEADDR, "
+            "optval=true, optlen=4]",
+        "socket (" + n + ") set one of its options [level=SOL_SOCKET, optname=SO_LINGER, "
+            "l_onoff=1, l_linger=30, optlen=4]",
+        "socket (" + n + ") could not set one of its options [level=IPPROTO_TCP, "
+            "optname=1, optlen=4] - " + E(WSAEINVAL),   // TCP_NODELAY has no name here
+    };
+    EXPECT_EQ(expected, TextsOf(viewer.Records()));
+}
+
+TEST_F(ControlCallsTest, AcceptContextUpdateNamesTheListenerBelowAndCarriesItsState)
+{
+    SOCKET listener = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                WSA_FLAG_OVERLAPPED, &error);
+    SocketContext* listening = ContextOf(listener);
+    listening->blocking = 0;
+    listening->eventMask = FD_READ;
+    // An application may give more room than one handle; only the handle goes down.
+    SOCKET value[2] = {listener, 0};
+    EXPECT_EQ(0, table.lpWSPSetSockOpt(s, SOL_SOCKET, SO_UPDATE_ACCEPT_CONTEXT,
+                                       reinterpret_cast<const char*>(value), sizeof(value),
+                                       &error));
+    EXPECT_EQ(listening->lowerSocket, base->lastOptionValue);
+    EXPECT_EQ(static_cast<int>(sizeof(SOCKET)), base->lastOptionLength);
+    EXPECT_EQ(0, ContextOf(s)->blocking);
+    EXPECT_EQ(FD_READ, ContextOf(s)->eventMask);
+    EXPECT_EQ(static_cast<DWORD>(WSA_FLAG_OVERLAPPED), ContextOf(s)->flags);
+
+    value[0] = UnknownHandle;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPSetSockOpt(s, SOL_SOCKET, SO_UPDATE_ACCEPT_CONTEXT,
+                                                  reinterpret_cast<const char*>(value),
+                                                  sizeof(SOCKET), &error));
+    EXPECT_EQ(WSAENOTSOCK, error);
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPSetSockOpt(s, SOL_SOCKET, SO_UPDATE_ACCEPT_CONTEXT,
+                                                  nullptr, sizeof(SOCKET), &error));
+    EXPECT_EQ(WSAEFAULT, error) << "an unreadable value is the application's fault, not a crash";
+    auto texts = TextsOf(viewer.Records());
+    ASSERT_EQ(4u, texts.size());
+    EXPECT_NE(std::string::npos, texts[1].find("set one of its options [level=SOL_SOCKET"));
+    EXPECT_NE(std::string::npos, texts[2].find("could not set one of its options"));
+    EXPECT_NE(std::string::npos, texts[2].find(E(WSAENOTSOCK)));
+}
+
+TEST_F(ControlCallsTest, ShutdownTextsByHow)
+{
+    for (int how : {SD_RECEIVE, SD_SEND, SD_BOTH, 3})
+        EXPECT_EQ(0, table.lpWSPShutdown(s, how, &error));
+    base->connectionError = WSAENOTCONN;
+    for (int how : {SD_RECEIVE, SD_SEND, SD_BOTH, 3})
+        EXPECT_EQ(SOCKET_ERROR, table.lpWSPShutdown(s, how, &error));
+    base->connectionError = 0;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPShutdown(UnknownHandle, SD_SEND, &error));
+
+    std::string n = N(s), notConnected = " - " + E(WSAENOTCONN);
+    std::vector<std::string> expected = {
+        "socket (" + n + ") disabled its receives",
+        "socket (" + n + ") disabled its sends",
+        "socket (" + n + ") disabled its sends and receives",
+        "socket (" + n + ") could not disable its receives" + notConnected,
+        "socket (" + n + ") could not disable its sends" + notConnected,
+        "socket (" + n + ") could not disable its sends and receives" + notConnected,
+        "socket (" + n + ") could not disable its sends and/or receives" + notConnected,
+        "socket (" + N(UnknownHandle) + ") could not disable its sends - " + E(WSAENOTSOCK),
+    };
+    EXPECT_EQ(expected, TextsOf(viewer.Records())) << "how 3 that succeeds says nothing";
+}
+
+TEST_F(ControlCallsTest, EventSelectClearsTheWindowAndMakesTheSocketNonBlocking)
+{
+    SocketContext* context = ContextOf(s);
+    context->asyncWindow = reinterpret_cast<HWND>(0x1234);
+    WSAEVENT event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    base->connectionError = WSAEINVAL;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPEventSelect(s, event, FD_READ | FD_CLOSE, &error));
+    EXPECT_EQ(1, context->blocking) << "a failed select changes nothing";
+    base->connectionError = 0;
+    EXPECT_EQ(0, table.lpWSPEventSelect(s, event, FD_READ | FD_CLOSE, &error));
+    EXPECT_EQ(nullptr, context->asyncWindow);
+    EXPECT_EQ(0, context->blocking);
+    EXPECT_EQ(FD_READ | FD_CLOSE, context->eventMask);
+    EXPECT_EQ(FD_READ | FD_CLOSE, base->selectEvents);
+
+    char handle[16];
+    sprintf(handle, "%X", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(event)));
+    std::string arguments = std::string("[hEventObject=") + handle + ", lEvent=FD_READ|FD_CLOSE]";
+    std::vector<std::string> expected = {
+        "socket (" + N(s) + ") could not specify an event object to be associated with the "
+            "supplied set of network events and enable its nonblocking mode " + arguments +
+            " - " + E(WSAEINVAL),
+        "socket (" + N(s) + ") specified an event object to be associated with the supplied set "
+            "of network events and enabled its nonblocking mode " + arguments,
+    };
+    EXPECT_EQ(expected, TextsOf(viewer.Records()));
+    CloseHandle(event);
+}
