@@ -1,5 +1,6 @@
 #include "ControlReports.h"
 #include "Channel.h"
+#include "ControlBlock.h"
 #include "Formatting.h"
 #include "SocketContext.h"
 #include <cstdio>
@@ -129,4 +130,65 @@ void ReportShutdown(int result, SOCKET socket, int how, const int* errorCell)
                        ErrorText(*errorCell, errorScratch), nullptr);
     else if (known)
         SendTextRecord(ShutdownTexts[how][0], number, nullptr);
+}
+
+static const char* const NonBlockingTexts[2][2] = {
+    // value 0, then any other value; success, then failure
+    {"socket (%s) disabled its nonblocking mode",
+     "socket (%s) could not disable its nonblocking mode - %s"},
+    {"socket (%s) enabled its nonblocking mode",
+     "socket (%s) could not enable its nonblocking mode - %s"},
+};
+static const char* const ReadableCountText = "socket (%s) can receive %s bytes atomically";
+static const char* const NoReadableCountText =
+    "socket (%s) could not determine how many bytes it can receive atomically - %s";
+static const char* const NoOobText = "socket (%s) does not have any OOB data waiting to be read";
+static const char* const OobText = "socket (%s) has OOB data waiting to be read";
+static const char* const NoOobStateText =
+    "socket (%s) could not determine whether it has any OOB data to be read - %s";
+
+// The 4-byte value of an application's buffer; FALSE when it is shorter or cannot be read.
+static BOOL ReadWord(const void* buffer, DWORD length, DWORD* value)
+{
+    if (length < sizeof(DWORD) || IsBadReadPtr(buffer, sizeof(DWORD)))
+        return FALSE;
+    memcpy(value, buffer, sizeof(DWORD));
+    return TRUE;
+}
+
+void ReportIoctl(int result, SOCKET socket, SocketContext* context, DWORD code, const void* input,
+                 DWORD inputLength, const void* output, DWORD outputLength, DWORD,
+                 const int* errorCell)
+{
+    BOOL failed = result == SOCKET_ERROR;
+    DWORD value = 0;
+    if (code == FIONBIO) {
+        BOOL known = ReadWord(input, inputLength, &value);
+        if (!failed && known && context)
+            context->blocking = value == 0;
+        if (!viewerWindow || !known)
+            return;
+    } else if (code == FIONREAD || code == SIOCATMARK) {
+        if (!viewerWindow)
+            return;
+        if (!failed) {
+            if (!ReadWord(output, outputLength, &value))
+                return;
+            if (code == FIONREAD && detailLevel == Low)
+                return;
+        }
+    } else {
+        return;
+    }
+    char number[NumberBufferSize], count[NumberBufferSize], errorScratch[NumberBufferSize + 8];
+    FormatNumber(socket, number);
+    const char* error = failed ? ErrorText(*errorCell, errorScratch) : nullptr;
+    if (code == FIONBIO)
+        SendTextRecord(NonBlockingTexts[value != 0][failed], number, error, nullptr);
+    else if (code == FIONREAD)
+        SendTextRecord(failed ? NoReadableCountText : ReadableCountText, number,
+                       failed ? error : FormatNumber(static_cast<LONG>(value), count), nullptr);
+    else
+        SendTextRecord(failed ? NoOobStateText : value == 1 ? NoOobText : OobText, number, error,
+                       nullptr);
 }

@@ -17,3 +17,9 @@ void ReportGetSockOpt(int result, SOCKET socket, int level, int option, const ch
 void ReportSetSockOpt(int result, SOCKET socket, int level, int option, const char* value,
                       int length, const int* errorCell);
 void ReportShutdown(int result, SOCKET socket, int how, const int* errorCell);
+// Reports FIONBIO, FIONREAD and SIOCATMARK and says nothing of any other code; a successful
+// FIONBIO sets the socket's blocking flag. The values shown are read from the buffers, when
+// they can be.
+void ReportIoctl(int result, SOCKET socket, SocketContext* context, DWORD code, const void* input,
+                 DWORD inputLength, const void* output, DWORD outputLength, DWORD bytesReturned,
+                 const int* errorCell);
