@@ -3,13 +3,35 @@
 
 namespace {
 
-// The handle value Wine's WSADuplicateSocketW hands over: it marks the protocol
-// information with this value in dwServiceFlags4 and its WSASocketW recognises it.
+// Wine's WSADuplicateSocketW hands over the duplicated handle in dwServiceFlags3 and marks the
+// protocol information with this value in dwServiceFlags4, which its WSASocketW recognises.
 const DWORD wineDuplicateMark = 0xff00ff00;
 
-bool IsDuplicateInfo(const WSAPROTOCOL_INFOW* info)
+// A layer above passes on only dwProviderReserved of the protocol information it is given, so
+// the handle travels there too, tagged in the top four bits: no catalog id or process id comes
+// near them, and a handle, a multiple of four, keeps its value in the other 28 once shifted.
+const DWORD duplicateTag = 0xD0000000;
+const DWORD duplicateTagMask = 0xF0000000;
+
+DWORD DuplicateReserved(const WSAPROTOCOL_INFOW& duplicate)
 {
-    return info && info->dwServiceFlags4 == wineDuplicateMark;
+    return duplicateTag | (duplicate.dwServiceFlags3 >> 2);
+}
+
+// The information Wine's WSASocketW takes for a duplicate, or null when info is none.
+const WSAPROTOCOL_INFOW* AsWineDuplicate(const WSAPROTOCOL_INFOW* info,
+                                         WSAPROTOCOL_INFOW* scratch)
+{
+    if (!info)
+        return nullptr;
+    if (info->dwServiceFlags4 == wineDuplicateMark)
+        return info;
+    if ((info->dwProviderReserved & duplicateTagMask) != duplicateTag)
+        return nullptr;
+    *scratch = *info;
+    scratch->dwServiceFlags3 = (info->dwProviderReserved & ~duplicateTagMask) << 2;
+    scratch->dwServiceFlags4 = wineDuplicateMark;
+    return scratch;
 }
 
 // An unspecified family, type or protocol comes from the entry the socket is made for.
@@ -35,9 +57,10 @@ SOCKET WSPAPI BaseSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpP
     if (!lpProtocolInfo)
         return FailWith(WSAEINVAL, lpErrno);
     SOCKET realSocket;
-    if (IsDuplicateInfo(lpProtocolInfo)) {
+    WSAPROTOCOL_INFOW scratch;
+    if (const WSAPROTOCOL_INFOW* duplicate = AsWineDuplicate(lpProtocolInfo, &scratch)) {
         realSocket = real.WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
-                                     lpProtocolInfo, g, dwFlags);
+                                     const_cast<WSAPROTOCOL_INFOW*>(duplicate), g, dwFlags);
     } else {
         RememberEntry(lpProtocolInfo);
         realSocket = real.WSASocketW(FromEntry(af, lpProtocolInfo->iAddressFamily),
@@ -128,6 +151,7 @@ int WSPAPI BaseDuplicateSocket(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOW 
     // duplicated handle by its two marks.
     entry.dwServiceFlags3 = duplicate.dwServiceFlags3;
     entry.dwServiceFlags4 = duplicate.dwServiceFlags4;
+    entry.dwProviderReserved = DuplicateReserved(duplicate);
     *lpProtocolInfo = entry;
     return 0;
 }
