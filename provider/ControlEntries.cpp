@@ -1,5 +1,6 @@
 // Socket control calls: control codes, options, event selection and shutdown.
 #include "Entries.h"
+#include "ExtensionFunctions.h"
 #include "SocketContext.h"
 #include <cstddef>
 #include <cstring>
@@ -14,6 +15,14 @@ int WSPAPI WSPIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD c
                     LPWSATHREADID lpThreadId, LPINT lpErrno)
 {
     return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        BOOL forward = TRUE;
+        if (dwIoControlCode == SIO_GET_EXTENSION_FUNCTION_POINTER) {
+            int answer = AnswerExtensionRequest(context, lpvInBuffer, cbInBuffer, lpvOutBuffer,
+                                                cbOutBuffer, lpcbBytesReturned, lpErrno,
+                                                &forward);
+            if (!forward)
+                return answer;
+        }
         return CALL_LOWER(context, lpWSPIoctl, dwIoControlCode, lpvInBuffer, cbInBuffer,
                           lpvOutBuffer, cbOutBuffer, lpcbBytesReturned, lpOverlapped,
                           lpCompletionRoutine, lpThreadId, lpErrno);
