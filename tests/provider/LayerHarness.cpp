@@ -215,14 +215,35 @@ static int WSPAPI NoPath(LPGUID, WCHAR*, LPINT, LPINT) { return SOCKET_ERROR; }
 static SOCKET WSPAPI NoModify(DWORD, SOCKET, LPINT) { return INVALID_SOCKET; }
 static BOOL WSPAPI NoPost(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 static int WSPAPI NoBlockingCallback(DWORD, LPBLOCKINGCALLBACK*, PDWORD_PTR, LPINT) { return SOCKET_ERROR; }
-static int WSPAPI NoThread(LPWSATHREADID, LPINT) { return SOCKET_ERROR; }
+
+static int WSPAPI FakeOpenThread(LPWSATHREADID thread, LPINT error)
+{
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
+                         &thread->ThreadHandle, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        *error = WSAENOBUFS;
+        return SOCKET_ERROR;
+    }
+    thread->Reserved = GetCurrentThreadId();
+    InterlockedIncrement(&fakeUpcalls.threadsOpened);
+    return 0;
+}
+
+static int WSPAPI FakeCloseThread(LPWSATHREADID thread, LPINT error)
+{
+    if (!CloseHandle(thread->ThreadHandle)) {
+        *error = WSAEINVAL;
+        return SOCKET_ERROR;
+    }
+    InterlockedIncrement(&fakeUpcalls.threadsClosed);
+    return 0;
+}
 
 WSPUPCALLTABLE FakeUpcallTable()
 {
     return WSPUPCALLTABLE{NoEvent,         FakeCloseHandle, NoCreateEvent, FakeCreateSocketHandle,
                           FakeFDIsSet,     NoPath,          NoModify,      NoPost,
                           NoBlockingCallback, FakeQueryContext, FakeQueueApc,     NoEvent,
-                          NoEvent,         NoThread,        NoThread};
+                          NoEvent,         FakeOpenThread,  FakeCloseThread};
 }
 
 int StartLayer(WSPPROC_TABLE* table, WSPDATA* data, WORD version, WSAPROTOCOL_INFOW* protocolInfo)
