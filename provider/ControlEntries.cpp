@@ -1,6 +1,7 @@
 // Socket control calls: control codes, options, event selection and shutdown.
 #include "ControlReports.h"
 #include "Entries.h"
+#include "ExtensionFunctions.h"
 #include "HiddenWindow.h"
 #include "SocketContext.h"
 #include <cstddef>
@@ -16,6 +17,14 @@ int WSPAPI WSPIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD c
                     LPWSATHREADID lpThreadId, LPINT lpErrno)
 {
     return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+        BOOL forward = TRUE;
+        if (dwIoControlCode == SIO_GET_EXTENSION_FUNCTION_POINTER) {
+            int answer = AnswerExtensionRequest(context, lpvInBuffer, cbInBuffer, lpvOutBuffer,
+                                                cbOutBuffer, lpcbBytesReturned, lpErrno,
+                                                &forward);
+            if (!forward)
+                return answer;
+        }
         return CALL_LOWER(context, lpWSPIoctl, dwIoControlCode, lpvInBuffer, cbInBuffer,
                           lpvOutBuffer, cbOutBuffer, lpcbBytesReturned, lpOverlapped,
                           lpCompletionRoutine, lpThreadId, lpErrno);

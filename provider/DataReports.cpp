@@ -52,8 +52,8 @@ static const char* const SendToUnknownText =
     "socket (%s) could not either send data or send a datagram %s - %s";
 
 static const char* const RecvFailedText = "socket (%s) could not receive data - %s";
-static const char* const ReceivedText = "socket (%s) received %s bytes of data";
-static const char* const ClosedByPeerText =
+extern const char* const ReceivedText = "socket (%s) received %s bytes of data";
+extern const char* const ClosedByPeerText =
     "socket (%s) did not receive any data, closed gracefully by peer";
 static const char* const DatagramRecvFailedText = "socket (%s) could not receive a datagram - %s";
 static const char* const DatagramReceivedText = "socket (%s) received a datagram that is %s bytes%s";

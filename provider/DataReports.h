@@ -5,6 +5,10 @@
 
 struct SocketContext;
 
+// The texts of a stream receive's outcome, which AcceptEx's first bytes share.
+extern const char* const ReceivedText;
+extern const char* const ClosedByPeerText;
+
 void ReportRecvUnknownSocket(SOCKET socket, const WSABUF* buffers, DWORD bufferCount,
                              const DWORD* flags, const int* errorCell);
 void ReportRecvFromUnknownSocket(SOCKET socket, const WSABUF* buffers, DWORD bufferCount,

@@ -42,6 +42,18 @@ static void Deliver(PendingOperation* operation, DWORD error, DWORD bytes)
     }
 }
 
+// AcceptEx's bytes arrived on the accepting socket, which has a context of its own. Added
+// before the record's socket is locked: the layer holds one context lock at a time.
+static void AddToAcceptingSocket(PendingOperation* operation, DWORD bytes)
+{
+    int error = 0;
+    SocketContext* accepting = FindContext(operation->args.acceptEx.acceptSocket, &error);
+    if (!accepting)
+        return;
+    AddToTotal(&accepting->bytesReceived, bytes);
+    ReleaseContext(accepting, &error);
+}
+
 void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overlapped, DWORD flags)
 {
     auto* operation = reinterpret_cast<PendingOperation*>(overlapped);
@@ -73,10 +85,12 @@ void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overla
     user->Offset = error;
     user->OffsetHigh = flags;
     user->InternalHigh = bytes;
+    const OperationKindRow* row = FindOperationKind(operation->kind);
+    if (error == 0 && row && row->counter == CountAccepted)
+        AddToAcceptingSocket(operation, bytes);
     // Under the socket's lock, the report cannot overtake a close the application is making:
     // that close reports before it lets go of the lock.
     LockContext(context);
-    const OperationKindRow* row = FindOperationKind(operation->kind);
     if (row) {
         if (error == 0 && row->counter == CountReceived)
             AddToTotal(&context->bytesReceived, bytes);

@@ -1,5 +1,6 @@
 #include "OperationKinds.h"
 #include "DataReports.h"
+#include "ExtensionReports.h"
 #include <cstddef>
 
 static int ErrorOf(int result, int error)
@@ -96,8 +97,122 @@ static_assert(offsetof(SendToArgs, bytes) == offsetof(TransferArgs, bytes) &&
                   offsetof(SendToArgs, bufferCount) == offsetof(TransferArgs, bufferCount),
               "send-to arguments start like the other transfers");
 
-// Indexed by OperationKind. The kinds of the extension functions and of the control codes
-// join when their entries issue them.
+// The extension functions: the slot of the record's provider was filled before the record was
+// issued. Each tells failure by its result, and the code by the last error.
+static int ErrorOfResult(BOOL done)
+{
+    return done ? 0 : WSAGetLastError();
+}
+
+static int TransmitFileBelow(PendingOperation* op)
+{
+    TransmitFileArgs& a = op->args.transmitFile;
+    return ErrorOfResult(op->provider->transmitFile(op->lowerSocket, a.file, a.bytesToWrite,
+                                                    a.bytesPerSend, &op->overlapped,
+                                                    a.transmitBuffers, a.flags));
+}
+
+static int AcceptExBelow(PendingOperation* op)
+{
+    AcceptExArgs& a = op->args.acceptEx;
+    return ErrorOfResult(op->provider->acceptEx(op->lowerSocket, a.lowerAcceptSocket,
+                                                a.outputBuffer, a.receiveDataLength,
+                                                a.localAddressLength, a.remoteAddressLength,
+                                                &a.bytesReceived, &op->overlapped));
+}
+
+static int ConnectExBelow(PendingOperation* op)
+{
+    ConnectExArgs& a = op->args.connectEx;
+    return ErrorOfResult(op->provider->connectEx(
+        op->lowerSocket, reinterpret_cast<const sockaddr*>(a.address), a.addressLength,
+        a.sendBuffer, a.sendDataLength, &a.bytesSent, &op->overlapped));
+}
+
+static int DisconnectExBelow(PendingOperation* op)
+{
+    DisconnectExArgs& a = op->args.disconnectEx;
+    return ErrorOfResult(
+        op->provider->disconnectEx(op->lowerSocket, &op->overlapped, a.flags, a.reserved));
+}
+
+static int TransmitPacketsBelow(PendingOperation* op)
+{
+    TransmitPacketsArgs& a = op->args.transmitPackets;
+    return ErrorOfResult(op->provider->transmitPackets(op->lowerSocket, a.packets, a.elementCount,
+                                                       a.sendSize, &op->overlapped, a.flags));
+}
+
+// The application's routine, if any, is run by the delivery step, never by the provider below.
+static int RecvMsgBelow(PendingOperation* op)
+{
+    RecvMsgArgs& a = op->args.recvMsg;
+    int result = op->provider->recvMsg(op->lowerSocket, a.message, &a.bytesReceived,
+                                       &op->overlapped, nullptr);
+    return result == SOCKET_ERROR ? WSAGetLastError() : 0;
+}
+
+// A routine is given only on the queue worker.
+template <int (*Below)(PendingOperation*)>
+static int CallExtension(PendingOperation* op, LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
+                         LPWSATHREADID)
+{
+    return CallWithoutRoutine(op, routine != nullptr, Below);
+}
+
+static DWORD* TransmitFileFlags(PendingOperation* op)
+{
+    return &op->args.transmitFile.flags;
+}
+
+static DWORD* AcceptExBytes(PendingOperation* op)
+{
+    return &op->args.acceptEx.bytesReceived;
+}
+
+static DWORD* ConnectExBytes(PendingOperation* op)
+{
+    return &op->args.connectEx.bytesSent;
+}
+
+static DWORD* DisconnectExFlags(PendingOperation* op)
+{
+    return &op->args.disconnectEx.flags;
+}
+
+static DWORD* TransmitPacketsFlags(PendingOperation* op)
+{
+    return &op->args.transmitPackets.flags;
+}
+
+static DWORD* RecvMsgBytes(PendingOperation* op)
+{
+    return &op->args.recvMsg.bytesReceived;
+}
+
+static void ReportTransmitFileCompletion(PendingOperation* op, SocketContext*, DWORD error,
+                                         DWORD bytes, DWORD)
+{
+    ReportTransmitFileResult(error == 0, op->socket, static_cast<LONG>(bytes),
+                             static_cast<int>(error));
+}
+
+static void ReportAcceptExCompletion(PendingOperation* op, SocketContext*, DWORD error,
+                                     DWORD bytes, DWORD)
+{
+    const AcceptExArgs& a = op->args.acceptEx;
+    ReportAcceptExResult(error == 0, op->socket, a.acceptSocket, a.outputBuffer,
+                         a.receiveDataLength, a.localAddressLength, a.remoteAddressLength, bytes,
+                         static_cast<int>(error), op->provider->getAcceptExSockaddrs);
+}
+
+static void ReportConnectExCompletion(PendingOperation* op, SocketContext*, DWORD error, DWORD,
+                                      DWORD)
+{
+    ReportConnectExResult(error == 0, op->args.connectEx.socket, static_cast<int>(error));
+}
+
+// Indexed by OperationKind. OpIoctl joins when its entry issues it.
 static const OperationKindRow KindTable[] = {
     {},                                                                               // 0
     {},                                                                               // OpIoctl
@@ -105,6 +220,16 @@ static const OperationKindRow KindTable[] = {
     {CallRecvFrom, TransferBytes, TransferFlags, CountReceived, ReportRecvFromCompletion, TRUE},
     {CallSend, TransferBytes, TransferFlags, CountSent, ReportSendCompletion, TRUE},
     {CallSendTo, TransferBytes, TransferFlags, CountSent, ReportSendCompletion, TRUE},
+    {CallExtension<TransmitFileBelow>, nullptr, TransmitFileFlags, CountSent,
+     ReportTransmitFileCompletion, FALSE},
+    {CallExtension<AcceptExBelow>, AcceptExBytes, nullptr, CountAccepted,
+     ReportAcceptExCompletion, FALSE},
+    {CallExtension<ConnectExBelow>, ConnectExBytes, nullptr, CountNothing,
+     ReportConnectExCompletion, FALSE},
+    {CallExtension<DisconnectExBelow>, nullptr, DisconnectExFlags, CountNothing, nullptr, FALSE},
+    {CallExtension<TransmitPacketsBelow>, nullptr, TransmitPacketsFlags, CountNothing, nullptr,
+     FALSE},
+    {CallExtension<RecvMsgBelow>, RecvMsgBytes, nullptr, CountNothing, nullptr, FALSE},
 };
 
 const OperationKindRow* FindOperationKind(DWORD kind)

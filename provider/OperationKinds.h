@@ -3,7 +3,8 @@
 #pragma once
 #include "OverlappedManager.h"
 
-enum OperationCounter { CountNothing, CountReceived, CountSent };
+// CountAccepted: received, on the accepting socket of an AcceptEx rather than the record's.
+enum OperationCounter { CountNothing, CountReceived, CountSent, CountAccepted };
 
 struct OperationKindRow {
     // Makes the call below with the record's overlapped: 0, WSA_IO_PENDING or the error.

@@ -47,6 +47,10 @@ PendingOperation* AcquireOperation(SocketContext* context)
 
 void ReleaseOperation(PendingOperation* operation)
 {
+    if (operation->ownsThread) {
+        int closeError = 0;
+        upcallTable.lpWPUCloseThread(&operation->threadId, &closeError);
+    }
     EnterCriticalSection(&poolLock);
     memset(operation, 0, sizeof(*operation));
     operation->next = freeOperations;

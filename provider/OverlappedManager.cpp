@@ -79,6 +79,50 @@ static DWORD WINAPI PortWorker(void* port)
 static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
                             LPWSATHREADID thread);
 
+// The operations of the queue worker that wait for an event of the layer's own (see
+// CallWithoutRoutine), waited on after the semaphore at index 0. Only the queue worker's thread
+// touches them.
+static HANDLE watchedEvents[MAXIMUM_WAIT_OBJECTS];
+static PendingOperation* watchedOperations[MAXIMUM_WAIT_OBJECTS];
+static DWORD watchedCount;
+
+static void FinishWatched(DWORD index)
+{
+    PendingOperation* operation = watchedOperations[index];
+    HANDLE event = watchedEvents[index];
+    watchedCount--;
+    watchedEvents[index] = watchedEvents[watchedCount];
+    watchedOperations[index] = watchedOperations[watchedCount];
+    // As a port completion: the provider below is asked how the operation ended.
+    CompleteOperation(WSA_IO_PENDING, 0, &operation->overlapped, 0);
+    CloseHandle(event);
+}
+
+int CallWithoutRoutine(PendingOperation* operation, BOOL queued,
+                       int (*call)(PendingOperation* operation))
+{
+    if (!queued)
+        return call(operation);
+    if (watchedCount >= MAXIMUM_WAIT_OBJECTS)
+        return WSAENOBUFS;
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!event)
+        return WSAENOBUFS;
+    operation->overlapped.hEvent = event;
+    int error = call(operation);
+    if (error == WSA_IO_PENDING) {
+        watchedEvents[watchedCount] = event;
+        watchedOperations[watchedCount] = operation;
+        watchedCount++;
+        return error;
+    }
+    operation->overlapped.hEvent = nullptr;
+    CloseHandle(event);
+    if (error == 0)
+        CompleteOperation(WSA_IO_PENDING, 0, &operation->overlapped, 0);
+    return error;
+}
+
 static DWORD WINAPI QueueWorker(void* semaphore)
 {
     // The lower provider runs CompleteOperation as an APC in the thread it is given: this one.
@@ -86,10 +130,16 @@ static DWORD WINAPI QueueWorker(void* semaphore)
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
                     &self.ThreadHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);
     self.Reserved = GetCurrentThreadId();
+    watchedEvents[0] = semaphore;
+    watchedCount = 1;
     for (;;) {
-        DWORD wait = WaitForSingleObjectEx(semaphore, INFINITE, TRUE);
+        DWORD wait = WaitForMultipleObjectsEx(watchedCount, watchedEvents, FALSE, INFINITE, TRUE);
         if (wait == WAIT_IO_COMPLETION)
             continue;
+        if (wait > WAIT_OBJECT_0 && wait < WAIT_OBJECT_0 + watchedCount) {
+            FinishWatched(wait - WAIT_OBJECT_0);
+            continue;
+        }
         if (wait != WAIT_OBJECT_0)
             break;
         PendingOperation* operation = DequeueOperation();
@@ -98,6 +148,11 @@ static DWORD WINAPI QueueWorker(void* semaphore)
         else if (stopRequested)
             break;
     }
+    // Operations still under way are forgotten with the pool; the provider below holds its own
+    // reference on each event, so closing them here signals nothing else.
+    for (DWORD i = 1; i < watchedCount; i++)
+        CloseHandle(watchedEvents[i]);
+    watchedCount = 0;
     if (self.ThreadHandle)
         CloseHandle(self.ThreadHandle);
     EndWorker();

@@ -124,6 +124,7 @@ struct PendingOperation {
     LPWSAOVERLAPPED userOverlapped;
     LPWSAOVERLAPPED_COMPLETION_ROUTINE completionRoutine;
     PendingOperation* next;     // free list or work queue
+    BOOL ownsThread;            // threadId was opened for the record, which closes it
 };
 
 const int OperationBlockSize = 100;
@@ -173,6 +174,13 @@ PendingOperation* PrepareOperation(SocketContext* context, OperationKind kind,
 int CopyBufferArray(PendingOperation* operation, const WSABUF* buffers, DWORD count);
 // Undoes PrepareOperation for a call that goes no further.
 void DiscardOperation(PendingOperation* operation);
+
+// Makes the call below of a kind that takes no completion routine (the extension functions):
+// 0, WSA_IO_PENDING or the error. On the queue worker (queued), where no port brings the
+// completion, the record's overlapped carries an event of the layer's own that the worker waits
+// on beside its queue; an operation done at once is completed there and then.
+int CallWithoutRoutine(PendingOperation* operation, BOOL queued,
+                       int (*call)(PendingOperation* operation));
 
 // 0 (done at once), WSA_IO_PENDING, or the error of an immediate failure, after which the
 // record is already back in the pool.

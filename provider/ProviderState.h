@@ -18,6 +18,7 @@ struct LowerProvider {
     LPFN_CONNECTEX connectEx;
     LPFN_DISCONNECTEX disconnectEx;
     LPFN_WSARECVMSG recvMsg;
+    LPFN_GETACCEPTEXSOCKADDRS getAcceptExSockaddrs;   // for the AcceptEx report's address text
     WCHAR providerPath[MAX_PATH];
     WCHAR expandedPath[MAX_PATH];
     char providerPathAnsi[MAX_PATH];

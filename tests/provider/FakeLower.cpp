@@ -1,4 +1,5 @@
 #include "FakeLower.h"
+#include <mswsock.h>
 #include <cstring>
 
 static FakeLowerControl control;
@@ -126,6 +127,7 @@ extern "C" __declspec(dllexport) BOOL CompleteFakeOperation(int index, DWORD err
     call.completed = TRUE;
     call.error = error;
     call.transferred = error ? 0
+                       : call.extension && !call.bufferCount ? control.extensionBytes
                        : call.receive ? Deliver(call.buffers, call.bufferCount)
                                       : Gather(call.buffers, call.bufferCount);
     if (call.flags && call.receive)
@@ -139,6 +141,8 @@ extern "C" __declspec(dllexport) BOOL CompleteFakeOperation(int index, DWORD err
     }
     call.overlapped->InternalHigh = call.transferred;
     call.overlapped->Internal = error;
+    if (call.overlapped->hEvent)
+        SetEvent(call.overlapped->hEvent);
     return TRUE;
 }
 
@@ -334,8 +338,6 @@ static int WSPAPI FakeCleanup(LPINT)
 UNSUPPORTED(FakeAddressToString, INT, LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD)
 UNSUPPORTED(FakeDuplicateSocket, int, SOCKET, DWORD, LPWSAPROTOCOL_INFOW)
 UNSUPPORTED(FakeEnumNetworkEvents, int, SOCKET, WSAEVENT, LPWSANETWORKEVENTS)
-UNSUPPORTED(FakeIoctl, int, SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPWSAOVERLAPPED,
-            LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID)
 UNSUPPORTED(FakeRecvDisconnect, int, SOCKET, LPWSABUF)
 UNSUPPORTED(FakeSendDisconnect, int, SOCKET, LPWSABUF)
 UNSUPPORTED(FakeStringToAddress, INT, LPWSTR, INT, LPWSAPROTOCOL_INFOW, LPSOCKADDR, LPINT)
@@ -346,15 +348,174 @@ static int WSPAPI FakeCancel(LPINT lpErrno)
     return FakeCancelBlockingCall(0, lpErrno);
 }
 
-static BOOL WSPAPI FakeGetOverlappedResult(SOCKET, LPWSAOVERLAPPED, LPDWORD, BOOL, LPDWORD,
-                                           LPINT lpErrno)
+static BOOL WSPAPI FakeGetQOSByName(SOCKET, LPWSABUF, LPQOS, LPINT lpErrno)
 {
     *lpErrno = WSAEOPNOTSUPP;
     return FALSE;
 }
 
-static BOOL WSPAPI FakeGetQOSByName(SOCKET, LPWSABUF, LPQOS, LPINT lpErrno)
+// The extension functions' shared course: the call is counted, fails with extensionError, is
+// done at once without an overlapped, else goes pending or, with completeAtOnce, completes.
+static BOOL Extension(SOCKET s, SOCKET second, LPWSAOVERLAPPED overlapped, LPDWORD bytes,
+                      BOOL receive, LPWSABUF buffers, DWORD bufferCount, void* buffer,
+                      DWORD length, LPWSAOVERLAPPED_COMPLETION_ROUTINE routine = nullptr)
 {
+    control.extensionCalls++;
+    control.extensionSockets[0] = s;
+    control.extensionSockets[1] = second;
+    control.extensionOverlapped = overlapped;
+    if (control.extensionError) {
+        WSASetLastError(control.extensionError);
+        return FALSE;
+    }
+    if (control.pendingCount >= FakePendingLimit) {
+        WSASetLastError(WSAENOBUFS);
+        return FALSE;
+    }
+    int index = control.pendingCount;
+    FakePending& call = control.pending[index];
+    call = FakePending{};
+    call.extension = TRUE;
+    call.socket = s;
+    call.receive = receive;
+    call.extensionBuffer = {length, static_cast<char*>(buffer)};
+    call.buffers = buffer ? &call.extensionBuffer : buffers;
+    call.bufferCount = buffer ? 1 : bufferCount;
+    call.bytes = bytes;
+    call.routine = routine;
+    if (!overlapped) {
+        // Done at once, on an entry of its own that nobody completes again.
+        static WSAOVERLAPPED scratch;
+        call.overlapped = &scratch;
+        InterlockedExchange(&control.pendingCount, index + 1);
+        CompleteFakeOperation(index, 0);
+        return TRUE;
+    }
+    call.overlapped = overlapped;
+    overlapped->Internal = WSS_OPERATION_IN_PROGRESS;
+    InterlockedExchange(&control.pendingCount, index + 1);
+    if (control.completeAtOnce) {
+        CompleteFakeOperation(index, 0);
+        return TRUE;
+    }
+    WSASetLastError(WSA_IO_PENDING);
+    return FALSE;
+}
+
+static BOOL WINAPI FakeTransmitFile(SOCKET s, HANDLE, DWORD, DWORD, LPOVERLAPPED overlapped,
+                                    LPTRANSMIT_FILE_BUFFERS, DWORD)
+{
+    return Extension(s, 0, overlapped, nullptr, FALSE, nullptr, 0, nullptr, 0);
+}
+
+static BOOL WINAPI FakeAcceptEx(SOCKET listening, SOCKET accepting, PVOID output,
+                                DWORD receiveLength, DWORD, DWORD, LPDWORD received,
+                                LPOVERLAPPED overlapped)
+{
+    return Extension(listening, accepting, overlapped, received, TRUE, nullptr, 0,
+                     receiveLength ? output : nullptr, receiveLength);
+}
+
+static BOOL WINAPI FakeConnectEx(SOCKET s, const sockaddr* name, int length, PVOID send,
+                                 DWORD sendLength, LPDWORD sent, LPOVERLAPPED overlapped)
+{
+    control.connectTargetLength = length;
+    memcpy(&control.connectTarget, name,
+           length < static_cast<int>(sizeof(sockaddr_in)) ? length : sizeof(sockaddr_in));
+    return Extension(s, 0, overlapped, sent, FALSE, nullptr, 0, sendLength ? send : nullptr,
+                     sendLength);
+}
+
+static BOOL WINAPI FakeDisconnectEx(SOCKET s, LPOVERLAPPED overlapped, DWORD, DWORD)
+{
+    return Extension(s, 0, overlapped, nullptr, FALSE, nullptr, 0, nullptr, 0);
+}
+
+static BOOL WINAPI FakeTransmitPackets(SOCKET s, LPTRANSMIT_PACKETS_ELEMENT, DWORD, DWORD,
+                                       LPOVERLAPPED overlapped, DWORD)
+{
+    return Extension(s, 0, overlapped, nullptr, FALSE, nullptr, 0, nullptr, 0);
+}
+
+static INT WINAPI FakeRecvMsg(SOCKET s, LPWSAMSG message, LPDWORD received,
+                              LPWSAOVERLAPPED overlapped,
+                              LPWSAOVERLAPPED_COMPLETION_ROUTINE routine)
+{
+    return Extension(s, 0, overlapped, received, TRUE, message->lpBuffers,
+                     message->dwBufferCount, nullptr, 0, routine)
+               ? 0
+               : SOCKET_ERROR;
+}
+
+static VOID WINAPI FakeGetAcceptExSockaddrs(PVOID, DWORD, DWORD, DWORD, sockaddr** local,
+                                            LPINT localLength, sockaddr** remote,
+                                            LPINT remoteLength)
+{
+    control.sockaddrsCalls++;
+    *local = *remote = reinterpret_cast<sockaddr*>(&control.source);
+    *localLength = *remoteLength = sizeof(sockaddr_in);
+}
+
+struct FakeExtension {
+    GUID id;
+    void* function;
+};
+static const FakeExtension fakeExtensions[] = {
+    {WSAID_TRANSMITFILE, reinterpret_cast<void*>(FakeTransmitFile)},
+    {WSAID_ACCEPTEX, reinterpret_cast<void*>(FakeAcceptEx)},
+    {WSAID_CONNECTEX, reinterpret_cast<void*>(FakeConnectEx)},
+    {WSAID_DISCONNECTEX, reinterpret_cast<void*>(FakeDisconnectEx)},
+    {WSAID_TRANSMITPACKETS, reinterpret_cast<void*>(FakeTransmitPackets)},
+    {WSAID_WSARECVMSG, reinterpret_cast<void*>(FakeRecvMsg)},
+    {WSAID_GETACCEPTEXSOCKADDRS, reinterpret_cast<void*>(FakeGetAcceptExSockaddrs)},
+};
+
+// Hands out the fake extension functions; every other code is not supported.
+static int WSPAPI FakeIoctl(SOCKET s, DWORD code, LPVOID input, DWORD inputLength, LPVOID output,
+                            DWORD outputLength, LPDWORD returned, LPWSAOVERLAPPED,
+                            LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT lpErrno)
+{
+    control.lastSocket = s;
+    if (code != SIO_GET_EXTENSION_FUNCTION_POINTER)
+        return Fail(lpErrno, WSAEOPNOTSUPP);
+    if (control.extensionFetchError)
+        return Fail(lpErrno, control.extensionFetchError);
+    if (inputLength < sizeof(GUID) || outputLength < sizeof(void*))
+        return Fail(lpErrno, WSAEFAULT);
+    for (const FakeExtension& extension : fakeExtensions) {
+        if (memcmp(&extension.id, input, sizeof(GUID)) == 0) {
+            control.extensionFetches++;
+            memcpy(output, &extension.function, sizeof(void*));
+            if (returned)
+                *returned = sizeof(void*);
+            return 0;
+        }
+    }
+    return Fail(lpErrno, WSAEINVAL);
+}
+
+// Answers for the extension functions' overlapped calls only, which the layer asks after an
+// event of its own told it they are done.
+static BOOL WSPAPI FakeGetOverlappedResult(SOCKET, LPWSAOVERLAPPED overlapped, LPDWORD bytes,
+                                           BOOL, LPDWORD flags, LPINT lpErrno)
+{
+    // The newest first: the layer's records, and so their overlapped, are used again.
+    for (LONG i = control.pendingCount - 1; i >= 0; i--) {
+        const FakePending& call = control.pending[i];
+        if (!call.extension || call.overlapped != overlapped)
+            continue;
+        if (!call.completed) {
+            *lpErrno = WSA_IO_INCOMPLETE;
+            return FALSE;
+        }
+        *bytes = call.transferred;
+        *flags = 0;
+        if (call.error) {
+            *lpErrno = static_cast<int>(call.error);
+            return FALSE;
+        }
+        return TRUE;
+    }
     *lpErrno = WSAEOPNOTSUPP;
     return FALSE;
 }

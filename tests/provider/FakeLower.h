@@ -23,6 +23,8 @@ struct FakePending {
     DWORD error;                 // set when completed
     DWORD transferred;
     BOOL completed;
+    BOOL extension;              // made by an extension function, which gets no buffer array:
+    WSABUF extensionBuffer;      // its one buffer, if any, is kept here
 };
 
 struct FakeLowerControl {
@@ -82,6 +84,20 @@ struct FakeLowerControl {
     FakePending pending[FakePendingLimit];
     volatile LONG pendingCount;  // overlapped calls seen, each one entry of pending, counted
                                  // once the entry is filled
+
+    // Extension functions, handed out by WSPIoctl. An overlapped call goes pending (an entry of
+    // pending, completed by the test) unless completeAtOnce; AcceptEx and WSARecvMsg receive
+    // data, ConnectEx sends its buffer, the others move extensionBytes.
+    int extensionFetches;        // SIO_GET_EXTENSION_FUNCTION_POINTER requests answered
+    int extensionFetchError;     // non-zero: those requests fail with it
+    int extensionError;          // non-zero: the extension functions fail at once with it
+    int extensionCalls;
+    SOCKET extensionSockets[2];  // what the last call got: its socket (AcceptEx: both)
+    LPWSAOVERLAPPED extensionOverlapped;
+    DWORD extensionBytes;
+    sockaddr_in connectTarget;   // the address the last ConnectEx got
+    int connectTargetLength;
+    int sockaddrsCalls;          // GetAcceptExSockaddrs, which names source as the peer
 };
 
 typedef FakeLowerControl* (*GetFakeLowerControlFunction)();

@@ -219,14 +219,35 @@ static BOOL WSPAPI FakePostMessage(HWND window, UINT message, WPARAM wParam, LPA
     return PostMessageA(window, message, wParam, lParam);
 }
 static int WSPAPI NoBlockingCallback(DWORD, LPBLOCKINGCALLBACK*, PDWORD_PTR, LPINT) { return SOCKET_ERROR; }
-static int WSPAPI NoThread(LPWSATHREADID, LPINT) { return SOCKET_ERROR; }
+
+static int WSPAPI FakeOpenThread(LPWSATHREADID thread, LPINT error)
+{
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
+                         &thread->ThreadHandle, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        *error = WSAENOBUFS;
+        return SOCKET_ERROR;
+    }
+    thread->Reserved = GetCurrentThreadId();
+    InterlockedIncrement(&fakeUpcalls.threadsOpened);
+    return 0;
+}
+
+static int WSPAPI FakeCloseThread(LPWSATHREADID thread, LPINT error)
+{
+    if (!CloseHandle(thread->ThreadHandle)) {
+        *error = WSAEINVAL;
+        return SOCKET_ERROR;
+    }
+    InterlockedIncrement(&fakeUpcalls.threadsClosed);
+    return 0;
+}
 
 WSPUPCALLTABLE FakeUpcallTable()
 {
     return WSPUPCALLTABLE{NoEvent,         FakeCloseHandle, NoCreateEvent, FakeCreateSocketHandle,
                           FakeFDIsSet,     NoPath,          NoModify,      FakePostMessage,
                           NoBlockingCallback, FakeQueryContext, FakeQueueApc,     NoEvent,
-                          NoEvent,         NoThread,        NoThread};
+                          NoEvent,         FakeOpenThread,  FakeCloseThread};
 }
 
 int StartLayer(WSPPROC_TABLE* table, WSPDATA* data, WORD version, WSAPROTOCOL_INFOW* protocolInfo)

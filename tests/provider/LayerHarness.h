@@ -50,6 +50,8 @@ struct FakeUpcalls {
     SOCKET completedSocket = 0;
     LPWSAOVERLAPPED completedOverlapped = nullptr;
     DWORD completedError = 0, completedBytes = 0;
+    // WPUOpenCurrentThread and WPUCloseThread, which open and close a real thread handle
+    volatile LONG threadsOpened = 0, threadsClosed = 0;
 };
 extern FakeUpcalls fakeUpcalls;
 WSPUPCALLTABLE FakeUpcallTable();

@@ -71,13 +71,10 @@ static bool Catalog(const std::string& arguments)
 
 TEST(SampleComparisonTest, EverySampleEndsTheSameWithAndWithoutTheLayer)
 {
-    // Not compared yet: acceptex, transmitfile and wsarecvmsg call the extension functions,
-    // which the layer hands out from the provider below until it has replacements of its own;
-    // wsa_variants duplicates a socket, and the base provider marks duplicates in fields that a
-    // layer's protocol information does not carry (only dwProviderReserved passes through).
     const char* samples[] = {
         "tcp_blocking.exe", "udp.exe", "ipv6.exe", "nonblocking.exe", "sockopts.exe",
-        "overlapped.exe", "event_select.exe", "async_select.exe",
+        "overlapped.exe", "event_select.exe", "async_select.exe", "acceptex.exe",
+        "transmitfile.exe", "wsarecvmsg.exe", "wsa_variants.exe",
         "run_pair.exe http_server.exe http_client.exe",
     };
     char layerPath[MAX_PATH];
