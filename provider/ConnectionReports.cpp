@@ -16,8 +16,9 @@ static const char* const NotListeningText =
 static const char* const ConnectUnknownText =
     "socket (%s) could not either connect or set a default address for sending and receiving "
     "%s - %s";
-static const char* const ConnectedText = "socket (%s) connected";
-static const char* const NotConnectedText = "socket (%s) could not connect - %s";
+const char* const ConnectedText = "socket (%s) connected";
+const char* const NotConnectedText = "socket (%s) could not connect - %s";
+const char* const ConnectingAsynchronouslyText = "socket (%s) connecting asynchronously %s";
 static const char* const DefaultAddressText =
     "socket (%s) set its default address for sending and receiving %s";
 static const char* const NoDefaultAddressText =
@@ -27,7 +28,7 @@ static const char* const NoDefaultAddressText =
 enum ConnectStyle { ConnectBlocking, ConnectByMessage, ConnectByEvent, ConnectNonBlocking };
 static const char* const ConnectingTexts[] = {
     "socket (%s) connecting synchronously %s",
-    "socket (%s) connecting asynchronously %s",
+    ConnectingAsynchronouslyText,
     "socket (%s) connecting asynchronously %s, result will not be displayed",
     "socket (%s) connecting synchronously without blocking %s",
 };
@@ -84,8 +85,7 @@ void ReportAcceptResult(SOCKET result, SOCKET listening, const sockaddr* address
                    FormatNumber(result, newNumber), suffix, nullptr);
 }
 
-// The address as the connection texts show it, or its fallback.
-static const char* NameText(char* buffer, const sockaddr* address, int addressLength)
+const char* NameText(char* buffer, const sockaddr* address, int addressLength)
 {
     FormatSockAddr(buffer, NameAddressFormat, NameAddressInvalid, address, addressLength);
     return buffer;

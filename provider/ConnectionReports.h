@@ -4,6 +4,15 @@
 
 struct SocketContext;
 
+// Texts the connect reports share with ConnectEx's.
+extern const char* const ConnectedText;
+extern const char* const NotConnectedText;
+extern const char* const ConnectingAsynchronouslyText;
+
+// The address as the connection texts show it, "[name=...]", or its fallback; returns buffer,
+// which holds FormatBufferSize characters.
+const char* NameText(char* buffer, const sockaddr* address, int addressLength);
+
 void ReportAcceptUnknownSocket(SOCKET socket, const int* errorCell);
 void ReportAccepting(SOCKET socket, const SocketContext* context);
 // result is the new layered handle or INVALID_SOCKET.

@@ -1,8 +1,10 @@
 // Socket control calls: control codes, options, event selection and shutdown.
 #include "ControlReports.h"
 #include "Entries.h"
+#include "Formatting.h"
 #include "ExtensionFunctions.h"
 #include "HiddenWindow.h"
+#include "OverlappedManager.h"
 #include "SocketContext.h"
 #include <cstddef>
 #include <cstring>
@@ -10,25 +12,116 @@
 // The narrow protocol record: everything before the name as it is, then the name in ANSI.
 const int ProtocolInfoNameOffset = offsetof(WSAPROTOCOL_INFOA, szProtocol);
 
+static void Release(SocketContext* context)
+{
+    int releaseError = 0;
+    ReleaseContext(context, &releaseError);
+}
+
+// The handle of the socket below, which the layer gives itself: the provider below would name
+// its own socket's target. An overlapped request is completed at once through the manager, so
+// that it ends the way the application asked.
+static int AnswerTargetHandle(SocketContext* context, LPVOID output, DWORD outputLength,
+                              LPDWORD bytesReturned, LPWSAOVERLAPPED overlapped,
+                              LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
+                              LPINT lpErrno)
+{
+    BOOL countWritable = bytesReturned ? !IsBadWritePtr(bytesReturned, sizeof(DWORD))
+                                       : overlapped != nullptr;
+    if (outputLength < sizeof(SOCKET) || IsBadWritePtr(output, sizeof(SOCKET)) ||
+        !countWritable) {
+        *lpErrno = WSAEFAULT;
+        return SOCKET_ERROR;
+    }
+    SOCKET lowerSocket = context->lowerSocket;
+    memcpy(output, &lowerSocket, sizeof(lowerSocket));
+    if (bytesReturned)
+        *bytesReturned = sizeof(lowerSocket);
+    if (!overlapped)
+        return 0;
+    PendingOperation* operation =
+        PrepareOperation(context, OpIoctl, overlapped, routine, threadId, lpErrno);
+    if (!operation)
+        return SOCKET_ERROR;
+    IoctlArgs& args = operation->args.ioctl;
+    args.code = SIO_QUERY_TARGET_PNP_HANDLE;
+    args.output = output;
+    args.outputLength = outputLength;
+    args.bytesReturned = sizeof(lowerSocket);
+    CompleteOperation(0, sizeof(lowerSocket), &operation->overlapped, 0);
+    return 0;
+}
+
+// An overlapped control request handed to the manager, which reports it at completion. FALSE
+// when it could not be handed over at all (no record, the event not reset): that is not
+// reported. Otherwise result and lpErrno are the call's.
+static BOOL StartIoctl(SocketContext* context, DWORD code, LPVOID input, DWORD inputLength,
+                       LPVOID output, DWORD outputLength, LPDWORD bytesReturned,
+                       LPWSAOVERLAPPED overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
+                       LPWSATHREADID threadId, LPINT lpErrno, int* result)
+{
+    *result = SOCKET_ERROR;
+    PendingOperation* operation =
+        PrepareOperation(context, OpIoctl, overlapped, routine, threadId, lpErrno);
+    if (!operation)
+        return FALSE;
+    IoctlArgs& args = operation->args.ioctl;
+    args.code = code;
+    args.input = input;
+    args.inputLength = inputLength;
+    args.output = output;
+    args.outputLength = outputLength;
+    args.bytesReturned = ReadableValue(bytesReturned);
+    int issued = IssueOperation(operation, context);
+    if (issued == 0)
+        *result = 0;
+    else
+        *lpErrno = issued;
+    return TRUE;
+}
+
 int WSPAPI WSPIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD cbInBuffer,
                     LPVOID lpvOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbBytesReturned,
                     LPWSAOVERLAPPED lpOverlapped,
                     LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine,
                     LPWSATHREADID lpThreadId, LPINT lpErrno)
 {
-    return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
+    SocketContext* context = FindContext(s, lpErrno);
+    if (!context) {
+        *lpErrno = WSAENOTSOCK;
+        ReportIoctl(SOCKET_ERROR, s, nullptr, dwIoControlCode, lpvInBuffer, cbInBuffer,
+                    lpvOutBuffer, cbOutBuffer, 0, lpErrno);
+        return SOCKET_ERROR;
+    }
+    BOOL managed = lpOverlapped && !overlappedPassThrough;
+    int result;
+    if (dwIoControlCode == SIO_GET_EXTENSION_FUNCTION_POINTER) {
         BOOL forward = TRUE;
-        if (dwIoControlCode == SIO_GET_EXTENSION_FUNCTION_POINTER) {
-            int answer = AnswerExtensionRequest(context, lpvInBuffer, cbInBuffer, lpvOutBuffer,
-                                                cbOutBuffer, lpcbBytesReturned, lpErrno,
-                                                &forward);
-            if (!forward)
-                return answer;
-        }
-        return CALL_LOWER(context, lpWSPIoctl, dwIoControlCode, lpvInBuffer, cbInBuffer,
-                          lpvOutBuffer, cbOutBuffer, lpcbBytesReturned, lpOverlapped,
-                          lpCompletionRoutine, lpThreadId, lpErrno);
-    });
+        result = AnswerExtensionRequest(context, lpvInBuffer, cbInBuffer, lpvOutBuffer,
+                                        cbOutBuffer, lpcbBytesReturned, lpErrno, &forward);
+        if (forward)
+            result = CALL_LOWER(context, lpWSPIoctl, dwIoControlCode, lpvInBuffer, cbInBuffer,
+                                lpvOutBuffer, cbOutBuffer, lpcbBytesReturned, lpOverlapped,
+                                lpCompletionRoutine, lpThreadId, lpErrno);
+    } else if (dwIoControlCode == SIO_QUERY_TARGET_PNP_HANDLE && (managed || !lpOverlapped)) {
+        result = AnswerTargetHandle(context, lpvOutBuffer, cbOutBuffer, lpcbBytesReturned,
+                                    lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno);
+    } else if (managed) {
+        if (StartIoctl(context, dwIoControlCode, lpvInBuffer, cbInBuffer, lpvOutBuffer,
+                       cbOutBuffer, lpcbBytesReturned, lpOverlapped, lpCompletionRoutine,
+                       lpThreadId, lpErrno, &result) &&
+            result == SOCKET_ERROR && *lpErrno != WSA_IO_PENDING)
+            ReportIoctl(result, s, context, dwIoControlCode, lpvInBuffer, cbInBuffer,
+                        lpvOutBuffer, cbOutBuffer, 0, lpErrno);
+    } else {
+        result = CALL_LOWER(context, lpWSPIoctl, dwIoControlCode, lpvInBuffer, cbInBuffer,
+                            lpvOutBuffer, cbOutBuffer, lpcbBytesReturned, lpOverlapped,
+                            lpCompletionRoutine, lpThreadId, lpErrno);
+        ReportIoctl(result, s, context, dwIoControlCode, lpvInBuffer, cbInBuffer, lpvOutBuffer,
+                    cbOutBuffer, ReadableValue(lpcbBytesReturned), lpErrno);
+    }
+    Release(context);
+    return result;
 }
 
 // The application asks about the chain it opened, not about the provider below it.

@@ -1,13 +1,11 @@
 #include "ExtensionReports.h"
 #include "Channel.h"
+#include "ConnectionReports.h"
 #include "ControlBlock.h"
 #include "DataReports.h"
 #include "Formatting.h"
 
 static const char* const ConnectExFailedText = "socket (%s) could not connect %s - %s";
-static const char* const ConnectExStartText = "socket (%s) connecting asynchronously %s";
-static const char* const ConnectExDoneText = "socket (%s) connected";
-static const char* const ConnectExNotDoneText = "socket (%s) could not connect - %s";
 static const char* const AcceptExFailedText =
     "socket (%s) could not accept a connection on existing socket (%s) - %s";
 static const char* const AcceptExStartText =
@@ -23,9 +21,8 @@ void ReportConnectExFailure(SOCKET socket, const sockaddr* address, int addressL
         return;
     char number[NumberBufferSize], name[FormatBufferSize];
     ErrorScratch scratch;
-    FormatSockAddr(name, NameAddressFormat, NameAddressInvalid, address, addressLength);
-    SendTextRecord(ConnectExFailedText, FormatNumber(socket, number), name,
-                   ErrorText(error, scratch), nullptr);
+    SendTextRecord(ConnectExFailedText, FormatNumber(socket, number),
+                   NameText(name, address, addressLength), ErrorText(error, scratch), nullptr);
 }
 
 void ReportConnectExStart(SOCKET socket, const sockaddr* address, int addressLength)
@@ -33,8 +30,8 @@ void ReportConnectExStart(SOCKET socket, const sockaddr* address, int addressLen
     if (!viewerWindow)
         return;
     char number[NumberBufferSize], name[FormatBufferSize];
-    FormatSockAddr(name, NameAddressFormat, NameAddressInvalid, address, addressLength);
-    SendTextRecord(ConnectExStartText, FormatNumber(socket, number), name, nullptr);
+    SendTextRecord(ConnectingAsynchronouslyText, FormatNumber(socket, number),
+                   NameText(name, address, addressLength), nullptr);
 }
 
 void ReportConnectExResult(BOOL success, SOCKET socket, int error)
@@ -44,9 +41,9 @@ void ReportConnectExResult(BOOL success, SOCKET socket, int error)
     char number[NumberBufferSize];
     ErrorScratch scratch;
     if (success)
-        SendTextRecord(ConnectExDoneText, FormatNumber(socket, number), nullptr);
+        SendTextRecord(ConnectedText, FormatNumber(socket, number), nullptr);
     else
-        SendTextRecord(ConnectExNotDoneText, FormatNumber(socket, number),
+        SendTextRecord(NotConnectedText, FormatNumber(socket, number),
                        ErrorText(error, scratch), nullptr);
 }
 

@@ -1,4 +1,5 @@
 #include "OperationKinds.h"
+#include "ControlReports.h"
 #include "DataReports.h"
 #include "ExtensionReports.h"
 #include <cstddef>
@@ -6,6 +7,18 @@
 static int ErrorOf(int result, int error)
 {
     return result == SOCKET_ERROR ? error : 0;
+}
+
+static int CallIoctl(PendingOperation* op, LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
+                     LPWSATHREADID thread)
+{
+    IoctlArgs& a = op->args.ioctl;
+    int error = 0;
+    int result = op->provider->procTable.lpWSPIoctl(op->lowerSocket, a.code, a.input,
+                                                    a.inputLength, a.output, a.outputLength,
+                                                    &a.bytesReturned, &op->overlapped, routine,
+                                                    thread, &error);
+    return ErrorOf(result, error);
 }
 
 static int CallRecv(PendingOperation* op, LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
@@ -212,10 +225,24 @@ static void ReportConnectExCompletion(PendingOperation* op, SocketContext*, DWOR
     ReportConnectExResult(error == 0, op->args.connectEx.socket, static_cast<int>(error));
 }
 
-// Indexed by OperationKind. OpIoctl joins when its entry issues it.
+static DWORD* IoctlBytes(PendingOperation* op)
+{
+    return &op->args.ioctl.bytesReturned;
+}
+
+static void ReportIoctlCompletion(PendingOperation* op, SocketContext* context, DWORD error,
+                                  DWORD bytes, DWORD)
+{
+    const IoctlArgs& a = op->args.ioctl;
+    int errorCell = static_cast<int>(error);
+    ReportIoctl(error ? SOCKET_ERROR : 0, context->layeredHandle, context, a.code, a.input,
+                a.inputLength, a.output, a.outputLength, bytes, &errorCell);
+}
+
+// Indexed by OperationKind.
 static const OperationKindRow KindTable[] = {
     {},                                                                               // 0
-    {},                                                                               // OpIoctl
+    {CallIoctl, IoctlBytes, nullptr, CountNothing, ReportIoctlCompletion, FALSE},
     {CallRecv, TransferBytes, TransferFlags, CountReceived, ReportRecvCompletion, TRUE},
     {CallRecvFrom, TransferBytes, TransferFlags, CountReceived, ReportRecvFromCompletion, TRUE},
     {CallSend, TransferBytes, TransferFlags, CountSent, ReportSendCompletion, TRUE},

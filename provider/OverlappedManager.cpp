@@ -264,6 +264,11 @@ PendingOperation* PrepareOperation(SocketContext* context, OperationKind kind,
                                    LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
                                    LPWSATHREADID threadId, int* error)
 {
+    // The layer writes into the application's overlapped at once and at completion.
+    if (IsBadWritePtr(overlapped, sizeof(WSAOVERLAPPED))) {
+        *error = WSAEFAULT;
+        return nullptr;
+    }
     PendingOperation* operation = AcquireOperation(context);
     if (!operation) {
         *error = WSAENOBUFS;

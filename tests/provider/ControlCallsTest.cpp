@@ -4,6 +4,7 @@
 #include "Channel.h"
 #include "Entries.h"
 #include "Formatting.h"
+#include <algorithm>
 
 class ControlCallsTest : public ViewerLayerTest {
 protected:
@@ -164,4 +165,95 @@ TEST_F(ControlCallsTest, EventSelectClearsTheWindowAndMakesTheSocketNonBlocking)
     };
     EXPECT_EQ(expected, TextsOf(viewer.Records()));
     CloseHandle(event);
+}
+
+TEST_F(ControlCallsTest, ControlCodesReportTheThreeTheyKnowAndNothingElse)
+{
+    DWORD value = 1, out = 0, returned = 0;
+    auto ioctl = [&](SOCKET socket, DWORD code) {
+        return table.lpWSPIoctl(socket, code, &value, sizeof(value), &out, sizeof(out), &returned,
+                                nullptr, nullptr, nullptr, &error);
+    };
+    EXPECT_EQ(0, ioctl(s, FIONBIO));
+    EXPECT_EQ(0, ContextOf(s)->blocking);
+    char space[8];
+    WSABUF buffers[1] = {{sizeof(space), space}};
+    DWORD got = 0, flags = 0;
+    EXPECT_EQ(0, table.lpWSPRecv(s, buffers, 1, &got, &flags, nullptr, nullptr, nullptr, &error));
+    value = 0;
+    EXPECT_EQ(0, ioctl(s, FIONBIO));
+    EXPECT_EQ(1, ContextOf(s)->blocking);
+    base->connectionError = WSAENETDOWN;
+    value = 1;
+    EXPECT_EQ(SOCKET_ERROR, ioctl(s, FIONBIO));
+    EXPECT_EQ(1, ContextOf(s)->blocking) << "a refused mode change keeps the mode";
+    EXPECT_EQ(SOCKET_ERROR, ioctl(s, FIONREAD)) << "reported even at Low";
+    EXPECT_EQ(SOCKET_ERROR, ioctl(s, SIO_FLUSH)) << "not reported";
+    base->connectionError = 0;
+    base->optionValue = 1234;
+    EXPECT_EQ(0, ioctl(s, FIONREAD)) << "a count is not shown at Low";
+    EXPECT_EQ(1234u, out);
+    EXPECT_EQ(0, ioctl(s, SIO_FLUSH));
+    base->optionValue = 1;
+    EXPECT_EQ(0, ioctl(s, SIOCATMARK));
+    base->optionValue = 0;
+    EXPECT_EQ(0, ioctl(s, SIOCATMARK));
+    EXPECT_EQ(SOCKET_ERROR, ioctl(UnknownHandle, FIONBIO));
+    EXPECT_EQ(WSAENOTSOCK, error);
+    TraceTo(viewer, Medium);
+    base->optionValue = 1234;
+    EXPECT_EQ(0, ioctl(s, FIONREAD));
+
+    std::string n = N(s);
+    std::vector<std::string> expected = {
+        "socket (" + n + ") enabled its nonblocking mode",
+        "socket (" + n + ") disabled its nonblocking mode",
+        "socket (" + n + ") could not enable its nonblocking mode - " + E(WSAENETDOWN),
+        "socket (" + n + ") could not determine how many bytes it can receive atomically - " +
+            E(WSAENETDOWN),
+        "socket (" + n + ") does not have any OOB data waiting to be read",
+        "socket (" + n + ") has OOB data waiting to be read",
+        "socket (" + N(UnknownHandle) + ") could not enable its nonblocking mode - " +
+            E(WSAENOTSOCK),
+        "socket (" + n + ") can receive 1234 bytes atomically",
+    };
+    auto texts = TextsOf(viewer.Records());
+    // At Low the receive is a data record without text; its mode shows at Medium only.
+    texts.erase(std::remove(texts.begin(), texts.end(), std::string()), texts.end());
+    EXPECT_EQ(expected, texts);
+}
+
+TEST_F(ControlCallsTest, ANonBlockingSocketsReceiveSaysSo)
+{
+    TraceTo(viewer, Medium);
+    DWORD on = 1, returned = 0;
+    ASSERT_EQ(0, table.lpWSPIoctl(s, FIONBIO, &on, sizeof(on), nullptr, 0, &returned, nullptr,
+                                  nullptr, nullptr, &error));
+    char space[8];
+    WSABUF buffers[1] = {{sizeof(space), space}};
+    DWORD got = 0, flags = 0;
+    EXPECT_EQ(0, table.lpWSPRecv(s, buffers, 1, &got, &flags, nullptr, nullptr, nullptr, &error));
+    auto texts = TextsOf(viewer.Records());
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ("socket (" + N(s) + ") receiving data synchronously without blocking [len=8]",
+              texts[1]);
+}
+
+TEST_F(ControlCallsTest, TheTargetHandleIsTheLayersOwnAnswer)
+{
+    SOCKET target = 0;
+    DWORD returned = 0;
+    EXPECT_EQ(0, table.lpWSPIoctl(s, SIO_QUERY_TARGET_PNP_HANDLE, nullptr, 0, &target,
+                                  sizeof(target), &returned, nullptr, nullptr, nullptr, &error));
+    EXPECT_EQ(ContextOf(s)->lowerSocket, target);
+    EXPECT_EQ(sizeof(SOCKET), returned);
+    EXPECT_EQ(0u, base->lastControlCode) << "never asked below";
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPIoctl(s, SIO_QUERY_TARGET_PNP_HANDLE, nullptr, 0, &target,
+                                             2, &returned, nullptr, nullptr, nullptr, &error));
+    EXPECT_EQ(WSAEFAULT, error);
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPIoctl(s, SIO_QUERY_TARGET_PNP_HANDLE, nullptr, 0,
+                                             reinterpret_cast<void*>(16), sizeof(target),
+                                             &returned, nullptr, nullptr, nullptr, &error));
+    EXPECT_EQ(WSAEFAULT, error) << "an output the application cannot have is refused, not written";
+    EXPECT_TRUE(viewer.Records().empty());
 }

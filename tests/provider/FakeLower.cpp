@@ -470,14 +470,55 @@ static const FakeExtension fakeExtensions[] = {
     {WSAID_GETACCEPTEXSOCKADDRS, reinterpret_cast<void*>(FakeGetAcceptExSockaddrs)},
 };
 
-// Hands out the fake extension functions; every other code is not supported.
+// Any other control code: connectionError fails it, else the output reads optionValue; an
+// overlapped one goes pending (completed by the test) unless completeAtOnce.
+static int ControlCode(SOCKET s, DWORD code, LPVOID output, DWORD outputLength, LPDWORD returned,
+                       LPWSAOVERLAPPED overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
+                       LPWSATHREADID thread, LPINT lpErrno)
+{
+    control.lastControlCode = code;
+    if (control.connectionError)
+        return Fail(lpErrno, control.connectionError);
+    if (output && outputLength >= sizeof(int))
+        memcpy(output, &control.optionValue, sizeof(int));
+    DWORD written = output && outputLength >= sizeof(int) ? sizeof(int) : 0;
+    if (!overlapped) {
+        if (returned)
+            *returned = written;
+        return 0;
+    }
+    if (control.pendingCount >= FakePendingLimit)
+        return Fail(lpErrno, WSAENOBUFS);
+    int index = control.pendingCount;
+    FakePending& call = control.pending[index];
+    call = FakePending{};
+    call.socket = s;
+    call.extension = TRUE;   // answered through WSPGetOverlappedResult as the extensions are
+    call.bytes = returned;
+    call.overlapped = overlapped;
+    call.routine = routine;
+    if (thread)
+        call.thread = *thread;
+    overlapped->Internal = WSS_OPERATION_IN_PROGRESS;
+    control.extensionBytes = written;
+    InterlockedExchange(&control.pendingCount, index + 1);
+    if (control.completeAtOnce) {
+        CompleteFakeOperation(index, 0);
+        return 0;
+    }
+    return Fail(lpErrno, WSA_IO_PENDING);
+}
+
+// Hands out the fake extension functions and answers the other control codes.
 static int WSPAPI FakeIoctl(SOCKET s, DWORD code, LPVOID input, DWORD inputLength, LPVOID output,
-                            DWORD outputLength, LPDWORD returned, LPWSAOVERLAPPED,
-                            LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT lpErrno)
+                            DWORD outputLength, LPDWORD returned, LPWSAOVERLAPPED overlapped,
+                            LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID thread,
+                            LPINT lpErrno)
 {
     control.lastSocket = s;
     if (code != SIO_GET_EXTENSION_FUNCTION_POINTER)
-        return Fail(lpErrno, WSAEOPNOTSUPP);
+        return ControlCode(s, code, output, outputLength, returned, overlapped, routine, thread,
+                           lpErrno);
     if (control.extensionFetchError)
         return Fail(lpErrno, control.extensionFetchError);
     if (inputLength < sizeof(GUID) || outputLength < sizeof(void*))

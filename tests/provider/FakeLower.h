@@ -40,6 +40,7 @@ struct FakeLowerControl {
     BOOL joinMakesSocket;      // WSPJoinLeaf answers with a new socket, not the joining one
     int optionValue;           // what WSPGetSockOpt reads for every option
     int setOptionError;        // non-zero: WSPSetSockOpt fails with it
+    DWORD lastControlCode;     // the last WSPIoctl code other than the extension request
     HWND selectWindow;         // what the last WSPAsyncSelect was given
     UINT selectMessage;
     LONG selectEvents;

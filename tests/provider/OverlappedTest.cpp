@@ -464,3 +464,48 @@ TEST_F(OverlappedTest, AnUntracedProcessHandsItsOverlappedCallsStraightDown)
                                                 &error));
     EXPECT_EQ(WSAEOPNOTSUPP, error) << "answered by the provider below, which issued it";
 }
+
+// An overlapped control request goes through the manager like a transfer: a code the layer
+// reports is reported at completion, any other code never, and the layer's own answer
+// completes at once.
+TEST_F(OverlappedTest, ControlRequestsAreReportedAtCompletionOnlyForTheCodesShown)
+{
+    DWORD out = 0, returned = 0;
+    WSAOVERLAPPED overlapped = {};
+    overlapped.hEvent = NewEvent();
+    base->optionValue = 77;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPIoctl(tcp, SIO_FLUSH, nullptr, 0, &out,
+                                             sizeof(out), &returned, &overlapped, nullptr, &self,
+                                             &error));
+    EXPECT_EQ(WSA_IO_PENDING, error);
+    ASSERT_TRUE(WaitForPending(1));
+    ASSERT_TRUE(completeBase(0, 0));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 5000));
+    EXPECT_EQ(0u, overlapped.Offset);
+    EXPECT_TRUE(WaitFor([&] { return ContextOf(tcp)->pendingAsync == 0; }));
+
+    ResetEvent(overlapped.hEvent);
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPIoctl(tcp, FIONREAD, nullptr, 0, &out, sizeof(out),
+                                             &returned, &overlapped, nullptr, &self, &error));
+    EXPECT_EQ(WSA_IO_PENDING, error);
+    EXPECT_TRUE(Texts().empty()) << "nothing until it completes";
+    ASSERT_TRUE(WaitForPending(2));
+    ASSERT_TRUE(completeBase(1, 0));
+    ASSERT_TRUE(viewer.WaitForRecords(1, 5000));
+    EXPECT_EQ(std::vector<std::string>{"socket (" + N(tcp) + ") can receive 77 bytes atomically"},
+              Texts());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 5000));
+    EXPECT_TRUE(WaitFor([&] { return ContextOf(tcp)->pendingAsync == 0; }));
+
+    // The target handle: answered, and the request completed before the call returns.
+    ResetEvent(overlapped.hEvent);
+    SOCKET target = 0;
+    EXPECT_EQ(0, table.lpWSPIoctl(tcp, SIO_QUERY_TARGET_PNP_HANDLE, nullptr, 0, &target,
+                                  sizeof(target), nullptr, &overlapped, nullptr, &self, &error));
+    EXPECT_EQ(ContextOf(tcp)->lowerSocket, target);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 0));
+    EXPECT_EQ(sizeof(SOCKET), fakeUpcalls.completedBytes);
+    EXPECT_EQ(0, ContextOf(tcp)->pendingAsync);
+    EXPECT_EQ(2, base->pendingCount) << "never asked below";
+    EXPECT_EQ(1u, Texts().size()) << "the layer's own answer is not reported";
+}
