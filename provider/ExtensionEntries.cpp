@@ -52,8 +52,6 @@ template <typename Fill>
 static int Issue(SocketContext* context, OperationKind kind, LPWSAOVERLAPPED overlapped,
                  LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID thread, Fill fill)
 {
-    if (IsBadWritePtr(overlapped, sizeof(*overlapped)))
-        return WSAEFAULT;
     int error = 0;
     PendingOperation* operation =
         PrepareOperation(context, kind, overlapped, routine, thread, &error);

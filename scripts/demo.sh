@@ -46,8 +46,8 @@ drive click Start
 drive wait-status 1 Started 20000
 drive wait-last-line "$waiting" 20000
 
-# acceptex is left out until the layer carries the extension functions.
-samples=(http_pair tcp_blocking udp nonblocking sockopts overlapped event_select async_select)
+samples=(http_pair tcp_blocking udp ipv6 nonblocking sockopts overlapped event_select async_select
+         acceptex transmitfile wsarecvmsg wsa_variants)
 failed=()
 for sample in "${samples[@]}"; do
   echo

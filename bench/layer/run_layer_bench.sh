@@ -101,7 +101,7 @@ printf '%-32s %10s %10s %7s %7s %12s %7s\n' figure "no layer" "layer" ratio "<=$
   "stand-in" ratio
 # One row per figure, in this order; the rest of each row is joined on the figure name.
 rows="roundtrip_ops_per_s overlapped_roundtrip_ops_per_s bulk_mb_per_s overlapped_bulk_mb_per_s
-      async_select_roundtrip_ops_per_s"
+      async_select_roundtrip_ops_per_s async_select_relayed_roundtrip_ops_per_s"
 join <(echo "${figures[reference]}") <(echo "${figures[untraced]}") |
   join - <(echo "${figures[traced]}") |
   awk -v goal="$goal" -v rows="$rows" '

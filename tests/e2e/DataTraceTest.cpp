@@ -35,7 +35,12 @@ bool IsConnectionOrControlLine(const std::string& line)
                                  "(could not )?determine[ds]? its|connecting|connected|"
                                  "could not connect|(could not )?set its default address|"
                                  "(could not )?request(ed)? message-based|"
-                                 "(could not )?specif(y|ied) an event object)");
+                                 "(could not )?specif(y|ied) an event object|"
+                                 "(could not )?(set|retrieve[d]?) one of its options|"
+                                 "(could not )?disabled? its (sends|receives)|"
+                                 "(could not )?(en|dis)abled? its nonblocking mode|"
+                                 "(could not determine how many bytes|can receive [0-9]+ bytes)|"
+                                 "(could not determine whether|does not have any|has) OOB)");
     return std::regex_search(line, call);
 }
 

@@ -36,8 +36,8 @@ TracedRun TraceSample(const std::string& commandLine, DWORD detail)
     return run;
 }
 
-// The line matching pattern and the count lines after it, socket numbers written as N and ports
-// as PORT; empty when no line matches.
+// The line matching pattern and the count lines after it that are not option lines, socket
+// numbers written as N and ports as PORT; empty when no line matches.
 std::vector<std::string> LinesFrom(const std::vector<std::string>& lines, const std::string& pattern,
                                    size_t count)
 {
@@ -47,9 +47,12 @@ std::vector<std::string> LinesFrom(const std::vector<std::string>& lines, const 
     for (size_t i = 0; i < lines.size(); i++) {
         if (!std::regex_search(lines[i], std::regex(pattern)))
             continue;
-        for (size_t j = i; j < lines.size() && j <= i + count; j++)
-            found.push_back(std::regex_replace(std::regex_replace(lines[j], socketNumber, "(N)"),
-                                               port, "127.0.0.1:PORT"));
+        // Another thread's sockets may set their options in between.
+        static const std::regex option("^socket \\(-?[0-9]+\\) (could not )?set one of its options");
+        for (size_t j = i; j < lines.size() && found.size() <= count; j++)
+            if (!std::regex_search(lines[j], option))
+                found.push_back(std::regex_replace(
+                    std::regex_replace(lines[j], socketNumber, "(N)"), port, "127.0.0.1:PORT"));
         break;
     }
     return found;
