@@ -40,15 +40,22 @@ static SOCKET LowerHandle(const SelectSet& set, u_int i)
     return set.contexts[i] ? set.contexts[i]->lowerSocket : set.handles[i];
 }
 
-// Looks every handle up; a known one is replaced by its lower socket. False for an oversized set.
-static BOOL TranslateSet(SelectSet& set, LowerProvider** firstProvider)
+// Looks every handle up; a known one is replaced by its lower socket. 0, WSAEFAULT for a set the
+// application cannot have, or WSAENOBUFS for an oversized one.
+static int TranslateSet(SelectSet& set, LowerProvider** firstProvider)
 {
     set.count = 0;
     set.lowerSet.fd_count = 0;
-    if (!set.applicationSet)
-        return TRUE;
-    if (set.applicationSet->fd_count > SelectSetLimit)
-        return FALSE;
+    fd_set* given = set.applicationSet;
+    if (!given)
+        return 0;
+    // The set is rebuilt in place, so all of it must be the application's to write.
+    if (IsBadWritePtr(given, sizeof(given->fd_count)))
+        return WSAEFAULT;
+    if (given->fd_count > SelectSetLimit)
+        return WSAENOBUFS;
+    if (IsBadWritePtr(given, sizeof(given->fd_count) + given->fd_count * sizeof(SOCKET)))
+        return WSAEFAULT;
     for (u_int i = 0; i < set.applicationSet->fd_count; i++) {
         int lookupError = 0;
         set.handles[i] = set.applicationSet->fd_array[i];
@@ -58,7 +65,7 @@ static BOOL TranslateSet(SelectSet& set, LowerProvider** firstProvider)
             *firstProvider = set.contexts[i]->provider;
         AddOnce(set.lowerSet.fd_array, &set.lowerSet.fd_count, LowerHandle(set, i));
     }
-    return TRUE;
+    return 0;
 }
 
 static void RebuildSet(SelectSet& set, int readyCount)
@@ -101,8 +108,7 @@ int WSPAPI WSPSelect(int nfds, fd_set* readfds, fd_set* writefds, fd_set* except
         sets[i].count = 0;
     for (int i = 0; i < 3 && *lpErrno == 0; i++) {
         sets[i].applicationSet = applicationSets[i];
-        if (!TranslateSet(sets[i], &provider))
-            *lpErrno = WSAENOBUFS;
+        *lpErrno = TranslateSet(sets[i], &provider);
     }
     if (*lpErrno == 0 && !provider)
         *lpErrno = WSAEINVAL;

@@ -362,6 +362,18 @@ TEST_F(SocketLifeTest, SelectTranslatesTheSetsAndReleasesEveryReference)
     EXPECT_EQ(0, table.lpWSPCloseSocket(kept, &error));
     EXPECT_EQ(RecordSocketClosed, viewer.Records().at(0).Kind()) << viewer.Records()[0].Text();
 
+    // A set the application cannot have is its fault, not a crash; the first set's reference
+    // is still released.
+    kept = NewTcpSocket();
+    small.fd_count = 1;
+    small.fd_array[0] = kept;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPSelect(0, &small, reinterpret_cast<fd_set*>(16), nullptr,
+                                              &timeout, &error));
+    EXPECT_EQ(WSAEFAULT, error);
+    viewer.ClearRecords();
+    EXPECT_EQ(0, table.lpWSPCloseSocket(kept, &error));
+    EXPECT_EQ(RecordSocketClosed, viewer.Records().at(0).Kind()) << viewer.Records()[0].Text();
+
     fd_set unknownOnly;
     unknownOnly.fd_count = 1;
     unknownOnly.fd_array[0] = UnknownHandle;
