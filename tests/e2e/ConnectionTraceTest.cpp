@@ -1,5 +1,6 @@
-// Connections traced by the real viewer: a blocking connect and accept with the addresses of
-// both ends in the log file, and a message-driven program whose notifications pass the layer.
+// Connection and control calls traced by the real viewer: a blocking connect and accept with the
+// addresses of both ends in the log file, a message-driven program whose notifications pass the
+// layer, and the option and mode lines of the samples that set them.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -102,4 +103,32 @@ TEST(ConnectionTrace, MessageDrivenProgramRunsTracedAtEveryLevel)
                                         "lEvent=FD_ACCEPT\\]"));
         EXPECT_EQ("3 3 0", trace.counts);
     }
+}
+
+TEST(ConnectionTrace, OptionAndModeLinesOfTheSamples)
+{
+    Trace options = TraceProgram("sockopts.exe", 1);
+    EXPECT_EQ(0u, options.exitCode);
+    for (const std::string& pattern :
+         {"set one of its options \\[level=SOL_SOCKET, optname=SO_LINGER, l_onoff=1, l_linger=7, "
+          "optlen=4\\]$",
+          "retrieved one of its options \\[level=SOL_SOCKET, optname=SO_RCVBUF, optval=32768, "
+          "optlen=4\\]$",
+          "could not retrieve one of its options \\[level=SOL_SOCKET, optname=SO_RCVBUF, "
+          "optlen=1\\] - WSAEFAULT",
+          "retrieved one of its options \\[level=SOL_SOCKET, optname=SO_PROTOCOL_INFO, optlen=372\\]$",
+          "can receive 100 bytes atomically$",
+          "does not have any OOB data waiting to be read$"})
+        EXPECT_NE("", Find(options.lines, pattern)) << pattern << "\n" << Joined(options.lines);
+
+    Trace modes = TraceProgram("nonblocking.exe", 1);
+    EXPECT_EQ(0u, modes.exitCode);
+    std::string c = Find(modes.lines, "socket \\(([0-9]+)\\) connecting synchronously without "
+                                      "blocking");
+    ASSERT_NE("", c) << Joined(modes.lines);
+    EXPECT_TRUE(Has(modes.lines, "socket (" + c + ") enabled its nonblocking mode"));
+    EXPECT_TRUE(Has(modes.lines, "socket (" + c + ") could not connect - WSAEWOULDBLOCK (A "
+                                 "non-blocking socket operation could not be completed "
+                                 "immediately)"));
+    EXPECT_NE("", Find(modes.lines, "socket \\([0-9]+\\) disabled its nonblocking mode$"));
 }
