@@ -216,6 +216,9 @@ BOOL PASCAL LayerConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID lp
         BOOL done = lower(context->lowerSocket, name, namelen, lpSendBuffer, dwSendDataLength,
                           lpdwBytesSent, DirectOverlapped(lpOverlapped));
         error = ErrorAfter(done);
+        // The first bytes went with the connection; the close report counts them.
+        if (done && !lpOverlapped)
+            AddToTotal(&context->bytesSent, ReadableValue(lpdwBytesSent));
         if (error != WSA_IO_PENDING)
             ReportConnectExResult(done, s, error);
         Release(context);
@@ -331,9 +334,13 @@ INT PASCAL LayerRecvMsg(SOCKET s, LPWSAMSG lpMsg, LPDWORD lpdwNumberOfBytesRecvd
         s, ExtensionRecvMsg, lpOverlapped,
         [&](SocketContext* context, void* lower, LPWSAOVERLAPPED overlapped) {
             // The routine goes below only with the application's own overlapped.
-            return reinterpret_cast<LPFN_WSARECVMSG>(lower)(
-                       context->lowerSocket, lpMsg, lpdwNumberOfBytesRecvd, overlapped,
-                       overlapped ? lpCompletionRoutine : nullptr) != SOCKET_ERROR;
+            BOOL received = reinterpret_cast<LPFN_WSARECVMSG>(lower)(
+                                context->lowerSocket, lpMsg, lpdwNumberOfBytesRecvd, overlapped,
+                                overlapped ? lpCompletionRoutine : nullptr) != SOCKET_ERROR;
+            // Not reported, but counted: the close report tells what the socket moved.
+            if (received && !overlapped)
+                AddToTotal(&context->bytesReceived, ReadableValue(lpdwNumberOfBytesRecvd));
+            return received;
         },
         [&](SocketContext* context) {
             return IssueRecvMsg(context, s, lpMsg, lpdwNumberOfBytesRecvd, lpOverlapped,

@@ -251,12 +251,12 @@ static const OperationKindRow KindTable[] = {
      ReportTransmitFileCompletion, FALSE},
     {CallExtension<AcceptExBelow>, AcceptExBytes, nullptr, CountAccepted,
      ReportAcceptExCompletion, FALSE},
-    {CallExtension<ConnectExBelow>, ConnectExBytes, nullptr, CountNothing,
+    {CallExtension<ConnectExBelow>, ConnectExBytes, nullptr, CountSent,
      ReportConnectExCompletion, FALSE},
     {CallExtension<DisconnectExBelow>, nullptr, DisconnectExFlags, CountNothing, nullptr, FALSE},
     {CallExtension<TransmitPacketsBelow>, nullptr, TransmitPacketsFlags, CountNothing, nullptr,
      FALSE},
-    {CallExtension<RecvMsgBelow>, RecvMsgBytes, nullptr, CountNothing, nullptr, FALSE},
+    {CallExtension<RecvMsgBelow>, RecvMsgBytes, nullptr, CountReceived, nullptr, FALSE},
 };
 
 const OperationKindRow* FindOperationKind(DWORD kind)

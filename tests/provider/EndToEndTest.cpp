@@ -257,3 +257,13 @@ TEST_F(EndToEndTest, AHandleTableThatCannotGrowFailsTheSocketNotTheProgram)
                                 "protocol=IPPROTO_TCP, dwFlags=WSA_FLAG_OVERLAPPED] - WSAENOBUFS"))
         << lines[1];
 }
+
+TEST_F(EndToEndTest, ASocketDuplicatedIntoAnotherProcessCarriesTheConnection)
+{
+    auto records = Trace("duplicateacross.exe");   // exit 0: the other process's bytes arrived
+    std::vector<std::string> lines = Generalized(records);
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "2 socket (s2) closed; bytes received=0, bytes sent=0"))
+        << "the original closes in this process while its duplicate lives on\n"
+        << Describe(records);
+}

@@ -262,6 +262,7 @@ TEST_F(ExtensionFunctionsTest, ConnectExReportsItsStartAndItsOutcome)
         EXPECT_EQ(outcome ? 0u : 2u, transferred);
         EXPECT_TRUE(Settled(tcp));
     }
+    EXPECT_EQ(2u, ContextOf(tcp)->bytesSent) << "the first bytes of the connect that succeeded";
 
     // Synchronous: the lower call's error, passed to the application and reported.
     viewer.ClearRecords();
@@ -497,12 +498,13 @@ TEST_F(ExtensionFunctionsTest, DisconnectExTransmitPacketsAndRecvMsgSendNothingW
             EXPECT_TRUE(viewer.Records().empty());
         }
     }
-    // WSARecvMsg's received data and count pass through.
-    DWORD received = 0;
+    // WSARecvMsg's received data and count pass through, and count for the close report.
+    DWORD received = 0, before = ContextOf(udp)->bytesReceived;
     memset(space, 0, sizeof(space));
     EXPECT_EQ(0, recvMsg(udp, &message, &received, nullptr, nullptr));
     EXPECT_EQ(5u, received);
     EXPECT_EQ(0, memcmp(space, "hello", 5));
+    EXPECT_EQ(before + 5, ContextOf(udp)->bytesReceived);
 }
 
 struct RoutineCall {
