@@ -53,6 +53,7 @@ SOCKET WSPAPI WSPAccept(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC
     }
     ReportAccepting(s, listener);
     SOCKET result = INVALID_SOCKET;
+    InterlockedIncrement(&socketsBeingAccepted);
     SOCKET lowerSocket =
         CALL_LOWER(listener, lpWSPAccept, addr, addrlen, lpfnCondition, dwCallbackData, lpErrno);
     if (lowerSocket != INVALID_SOCKET) {
@@ -60,6 +61,7 @@ SOCKET WSPAPI WSPAccept(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC
         if (context)
             result = context->layeredHandle;
     }
+    InterlockedDecrement(&socketsBeingAccepted);
     int releaseError = 0;
     ReleaseContext(listener, &releaseError);
     ReportAcceptResult(result, s, addr, addrlen, lpErrno);
@@ -71,13 +73,17 @@ SOCKET WSPAPI WSPJoinLeaf(SOCKET s, const sockaddr* name, int namelen, LPWSABUF 
                           LPINT lpErrno)
 {
     return ForwardOnSocket(s, lpErrno, INVALID_SOCKET, [&](SocketContext* joining) {
+        InterlockedIncrement(&socketsBeingAccepted);
         SOCKET lowerSocket = CALL_LOWER(joining, lpWSPJoinLeaf, name, namelen, lpCallerData,
                                         lpCalleeData, lpSQOS, lpGQOS, dwFlags, lpErrno);
+        SocketContext* context = nullptr;
+        if (lowerSocket != INVALID_SOCKET && lowerSocket != joining->lowerSocket)
+            context = WrapLowerSocket(joining->provider, lowerSocket, joining, lpErrno);
+        InterlockedDecrement(&socketsBeingAccepted);
         if (lowerSocket == INVALID_SOCKET)
             return INVALID_SOCKET;
         if (lowerSocket == joining->lowerSocket)
             return s;
-        SocketContext* context = WrapLowerSocket(joining->provider, lowerSocket, joining, lpErrno);
         SOCKET result = context ? context->layeredHandle : INVALID_SOCKET;
         if (context)
             ReportSocketCreated(result, context->addressFamily, context->socketType,

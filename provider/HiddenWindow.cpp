@@ -11,7 +11,9 @@ const UINT HiddenStopMessage = WM_USER + 2;
 
 // A notification whose socket has no context yet is looked up again this often, with a wait
 // for a newly linked context between lookups: an accepted socket may be notified before the
-// accept has given it its context.
+// accept has given it its context. With no accept under way no context can still come (the
+// socket was closed, its notification already queued), and the notification is dropped at
+// once rather than holding up every other socket's for seconds.
 const int NotifyLookups = 9;
 const DWORD NotifyRetryMilliseconds = 500;
 
@@ -58,7 +60,11 @@ static BOOL ForwardNotification(HiddenThreadState* state, SOCKET lowerSocket, LP
     for (int lookup = 0; lookup < NotifyLookups; lookup++) {
         if (lookup > 0 && !WaitForNewContext(state))
             return FALSE;
+        // Read before the lookup: an accept that links the socket after it has begun.
+        BOOL acceptUnderWay = socketsBeingAccepted != 0;
         SocketContext* context = FindContextByLowerSocket(nullptr, lowerSocket);
+        if (!context && !acceptUnderWay)
+            return FALSE;
         if (!context)
             continue;
         LockContext(context);

@@ -2,6 +2,8 @@
 #include "SocketLifeReports.h"
 #include "TeardownReports.h"
 
+volatile LONG socketsBeingAccepted;
+
 SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,
                              BOOL link)
 {

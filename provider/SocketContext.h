@@ -51,6 +51,10 @@ inline void AddToTotal(DWORD* total, DWORD bytes)
 void LockContext(SocketContext* context);
 void UnlockContext(SocketContext* context);
 
+// Accepts and joins under way, from before their lower call until the new socket's context is
+// linked: only such a socket can be notified before the layer knows it.
+extern volatile LONG socketsBeingAccepted;
+
 // Takes a reference, as FindContext does. A null provider searches every provider in table order.
 SocketContext* FindContextByLowerSocket(LowerProvider* provider, SOCKET lowerSocket);
 

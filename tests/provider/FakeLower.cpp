@@ -242,7 +242,12 @@ static SOCKET WSPAPI FakeAccept(SOCKET s, sockaddr* address, LPINT addressLength
         memcpy(address, &control.source, sizeof(sockaddr_in));
         *addressLength = sizeof(sockaddr_in);
     }
-    return control.nextSocket++;
+    SOCKET accepted = control.nextSocket++;
+    if (control.notifyOnAccept) {
+        PostMessageA(control.selectWindow, control.selectMessage, accepted, control.notifyOnAccept);
+        Sleep(300);
+    }
+    return accepted;
 }
 
 // The connection entries, the two selects, shutdown and reading an option: connectionError fails

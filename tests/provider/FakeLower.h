@@ -41,6 +41,9 @@ struct FakeLowerControl {
     int optionValue;           // what WSPGetSockOpt reads for every option
     int setOptionError;        // non-zero: WSPSetSockOpt fails with it
     DWORD lastControlCode;     // the last WSPIoctl code other than the extension request
+    LPARAM notifyOnAccept;     // non-zero: WSPAccept posts this event for the new socket to the
+                               // selected window, as a provider below may, and waits a while
+                               // before it returns
     HWND selectWindow;         // what the last WSPAsyncSelect was given
     UINT selectMessage;
     LONG selectEvents;
