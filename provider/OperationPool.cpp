@@ -6,6 +6,8 @@
 PendingOperation* freeOperations;
 static PendingOperation* queueHead;
 static PendingOperation* queueTail;
+static DWORD poolGeneration;
+static LONG operationsInUse;
 
 BOOL AllocOperationBlock()
 {
@@ -26,6 +28,22 @@ void ForgetOperations()
     queueHead = queueTail = nullptr;
 }
 
+BOOL StartOperationPool()
+{
+    ForgetOperations();
+    poolGeneration++;
+    operationsInUse = 0;
+    return AllocOperationBlock();
+}
+
+LONG OperationsInUse()
+{
+    EnterCriticalSection(&poolLock);
+    LONG inUse = operationsInUse;
+    LeaveCriticalSection(&poolLock);
+    return inUse;
+}
+
 PendingOperation* AcquireOperation(SocketContext* context)
 {
     if (!context || !privateHeap)
@@ -38,6 +56,8 @@ PendingOperation* AcquireOperation(SocketContext* context)
     if (operation) {
         freeOperations = operation->next;
         memset(operation, 0, sizeof(*operation));
+        operation->generation = poolGeneration;
+        operationsInUse++;
         context->pendingAsync++;
     }
     LeaveCriticalSection(&poolLock);
@@ -52,9 +72,12 @@ void ReleaseOperation(PendingOperation* operation)
         upcallTable.lpWPUCloseThread(&operation->threadId, &closeError);
     }
     EnterCriticalSection(&poolLock);
-    memset(operation, 0, sizeof(*operation));
-    operation->next = freeOperations;
-    freeOperations = operation;
+    if (operation->generation == poolGeneration) {
+        operationsInUse--;
+        memset(operation, 0, sizeof(*operation));
+        operation->next = freeOperations;
+        freeOperations = operation;
+    }
     LeaveCriticalSection(&poolLock);
 }
 

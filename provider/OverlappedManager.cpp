@@ -171,8 +171,7 @@ static BOOL EnsureQueueWorker()
 
 static int StartUnderPoolLock()
 {
-    ForgetOperations();
-    if (!AllocOperationBlock())
+    if (!StartOperationPool())
         return WSAENOBUFS;
     completionPort = portAllowed ? CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0)
                                  : nullptr;

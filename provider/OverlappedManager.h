@@ -125,6 +125,7 @@ struct PendingOperation {
     LPWSAOVERLAPPED_COMPLETION_ROUTINE completionRoutine;
     PendingOperation* next;     // free list or work queue
     BOOL ownsThread;            // threadId was opened for the record, which closes it
+    DWORD generation;           // the pool it was taken from (see OperationPool.h)
 };
 
 const int OperationBlockSize = 100;

@@ -1,5 +1,6 @@
 // Undoes a start-up: every lower provider stopped and unloaded, every socket closed and reported,
 // both heaps' provider records gone.
+#include "OperationPool.h"
 #include "ProviderState.h"
 #include "SocketContext.h"
 #include "TeardownReports.h"
@@ -37,9 +38,10 @@ void ShutdownProviders(int* errorCell, BOOL waitForCalls)
     EnterCriticalSection(&mainLock);
     if (waitForCalls)
         WaitForCallsToLeave();
-    if (ContextsLeft()) {
+    if (ContextsLeft() || OperationsInUse() > 0) {
         // A call that never came back still runs in a lower provider and uses the table and
-        // its context: both stay, and so does every lower provider. A leak, not a crash.
+        // its context, or an operation still below may yet complete into its record: all of
+        // it stays, and so does every lower provider. A leak, not a crash.
         providerTable = nullptr;
         providerCount = 0;
         privateHeap = nullptr;

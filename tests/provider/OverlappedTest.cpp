@@ -509,3 +509,36 @@ TEST_F(OverlappedTest, ControlRequestsAreReportedAtCompletionOnlyForTheCodesShow
     EXPECT_EQ(2, base->pendingCount) << "never asked below";
     EXPECT_EQ(1u, Texts().size()) << "the layer's own answer is not reported";
 }
+
+// An operation the provider below still holds at the last cleanup may complete into its record
+// afterwards: the record's memory stays, and the late completion changes nothing else.
+TEST_F(OverlappedTest, AnOperationStillBelowAtTheLastCleanupKeepsItsRecord)
+{
+    char space[8];
+    WSABUF buffers[1] = {{sizeof(space), space}};
+    WSAOVERLAPPED overlapped = {};
+    overlapped.hEvent = NewEvent();
+    DWORD flags = 0;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(tcp, buffers, 1, nullptr, &flags, &overlapped,
+                                            nullptr, &self, &error));
+    ASSERT_TRUE(WaitForPending(1));
+    LPWSAOVERLAPPED record = base->pending[0].overlapped;
+    CleanUpLayer();
+    EXPECT_FALSE(IsBadWritePtr(record, sizeof(*record))) << "the record's heap was destroyed";
+    // Writes into the record; the routine it was given cannot run, its thread having ended.
+    completeBase(0, WSAECONNABORTED);
+    SleepEx(100, TRUE);
+
+    // A new start gets a pool of its own and works as ever.
+    Begin(TRUE);
+    overlapped = {};
+    overlapped.hEvent = NewEvent();
+    base->completeAtOnce = TRUE;
+    memcpy(base->data, "abc", 3);
+    base->dataLength = 3;
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(tcp, buffers, 1, nullptr, &flags, &overlapped,
+                                            nullptr, &self, &error));
+    EXPECT_EQ(WSA_IO_PENDING, error);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 5000));
+    EXPECT_EQ(3u, static_cast<DWORD>(overlapped.InternalHigh));
+}
