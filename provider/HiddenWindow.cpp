@@ -60,7 +60,8 @@ static BOOL ForwardNotification(HiddenThreadState* state, SOCKET lowerSocket, LP
     for (int lookup = 0; lookup < NotifyLookups; lookup++) {
         if (lookup > 0 && !WaitForNewContext(state))
             return FALSE;
-        // Read before the lookup: an accept that links the socket after it has begun.
+        // Read before the lookup, so that an accept which links the socket in between is not
+        // taken for none.
         BOOL acceptUnderWay = socketsBeingAccepted != 0;
         SocketContext* context = FindContextByLowerSocket(nullptr, lowerSocket);
         if (!context && !acceptUnderWay)
