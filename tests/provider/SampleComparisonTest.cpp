@@ -74,7 +74,7 @@ TEST(SampleComparisonTest, EverySampleEndsTheSameWithAndWithoutTheLayer)
     const char* samples[] = {
         "tcp_blocking.exe", "udp.exe", "ipv6.exe", "nonblocking.exe", "sockopts.exe",
         "overlapped.exe", "event_select.exe", "async_select.exe", "acceptex.exe",
-        "transmitfile.exe", "wsarecvmsg.exe", "wsa_variants.exe",
+        "transmitfile.exe", "wsarecvmsg.exe", "wsa_variants.exe", "poll_sendmsg.exe",
         "run_pair.exe http_server.exe http_client.exe",
     };
     char layerPath[MAX_PATH];

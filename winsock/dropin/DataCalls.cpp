@@ -42,6 +42,23 @@ int WSAAPI WSASendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     });
 }
 
+// The providers have no entry for a message with control data; one without it is a send-to of
+// its buffers.
+int WSAAPI WSASendMsg(SOCKET s, LPWSAMSG lpMsg, DWORD dwFlags, LPDWORD lpNumberOfBytesSent,
+                      LPWSAOVERLAPPED lpOverlapped,
+                      LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine)
+{
+    if (IsBadReadPtr(lpMsg, sizeof(*lpMsg)))
+        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
+    if (lpMsg->Control.len != 0)
+        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEOPNOTSUPP);
+    return RouteSocketCall(s, [&](const WSPPROC_TABLE& table, int* error) {
+        return table.lpWSPSendTo(s, lpMsg->lpBuffers, lpMsg->dwBufferCount, lpNumberOfBytesSent,
+                                 dwFlags, lpMsg->name, lpMsg->namelen, lpOverlapped,
+                                 lpCompletionRoutine, ThreadIdFor(lpOverlapped), error);
+    });
+}
+
 int WSAAPI WSARecv(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
                    LPDWORD lpNumberOfBytesRecvd, LPDWORD lpFlags, LPWSAOVERLAPPED lpOverlapped,
                    LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine)
