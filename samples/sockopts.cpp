@@ -3,6 +3,7 @@
 #include "SampleSockets.h"
 #include "SampleSupport.h"
 
+#include <mswsock.h>
 #include <string.h>
 
 namespace {
@@ -123,6 +124,47 @@ void PendingData() {
     CloseTcpPair(pair);
 }
 
+int ThreadOpenType() {
+    int value = -1;
+    int length = sizeof value;
+    CheckSocketCall(getsockopt(INVALID_SOCKET, SOL_SOCKET, SO_OPENTYPE,
+                               reinterpret_cast<char*>(&value), &length),
+                    "getsockopt(SO_OPENTYPE)");
+    return value;
+}
+
+DWORD WINAPI OtherThreadOpenType(void* value) {
+    *static_cast<int*>(value) = ThreadOpenType();
+    return 0;
+}
+
+// SO_OPENTYPE belongs to the thread that sets it: its later sockets are synchronous ones, and
+// they work as sockets; another thread keeps the default.
+void OpenType() {
+    Check(ThreadOpenType() == 0, "SO_OPENTYPE starts at %d", ThreadOpenType());
+    int synchronous = SO_SYNCHRONOUS_NONALERT;
+    CheckSocketCall(setsockopt(INVALID_SOCKET, SOL_SOCKET, SO_OPENTYPE,
+                               reinterpret_cast<char*>(&synchronous), sizeof synchronous),
+                    "setsockopt(SO_OPENTYPE)");
+    Check(ThreadOpenType() == SO_SYNCHRONOUS_NONALERT, "SO_OPENTYPE reads back as %d",
+          ThreadOpenType());
+    int other = -1;
+    HANDLE thread = CreateThread(nullptr, 0, OtherThreadOpenType, &other, 0, nullptr);
+    Check(thread && WaitForSingleObject(thread, kWaitMs) == WAIT_OBJECT_0, "the other thread");
+    CloseHandle(thread);
+    Check(other == 0, "another thread sees SO_OPENTYPE %d", other);
+
+    TcpPair pair = MakeTcpPair(AF_INET);
+    SendAll(pair.client, "sync", 4);
+    char buffer[4];
+    ReceiveExactly(pair.server, buffer, sizeof buffer);
+    CloseTcpPair(pair);
+    int overlapped = 0;
+    setsockopt(INVALID_SOCKET, SOL_SOCKET, SO_OPENTYPE, reinterpret_cast<char*>(&overlapped),
+               sizeof overlapped);
+    Step("SO_OPENTYPE: synchronous sockets for this thread only, and they carry data");
+}
+
 }  // namespace
 
 int main() {
@@ -132,5 +174,6 @@ int main() {
     closesocket(s);
     ProtocolInfo();
     PendingData();
+    OpenType();
     return SampleFinish();
 }

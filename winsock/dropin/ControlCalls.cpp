@@ -2,6 +2,19 @@
 // call, so extension functions come from the top of the socket's chain.
 #include "Routing.h"
 
+#include <mswsock.h>
+
+namespace {
+
+// SO_OPENTYPE belongs to the calling thread, not to a socket: it is answered here whatever the
+// handle, which is usually INVALID_SOCKET.
+bool IsOpenType(int level, int optname)
+{
+    return level == SOL_SOCKET && optname == SO_OPENTYPE;
+}
+
+} // namespace
+
 extern "C" {
 
 int WSAAPI WSAIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD cbInBuffer,
@@ -25,6 +38,16 @@ int WSAAPI ioctlsocket(SOCKET s, long cmd, u_long* argp)
 
 int WSAAPI setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
 {
+    if (IsOpenType(level, optname)) {
+        if (!WinsockStarted())
+            return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
+        if (optlen < static_cast<int>(sizeof(int)) || IsBadReadPtr(optval, sizeof(int)))
+            return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
+        int openType;
+        memcpy(&openType, optval, sizeof(openType));
+        SetThreadOpenType(openType);
+        return 0;
+    }
     return RouteSocketCall(s, [&](const WSPPROC_TABLE& table, int* error) {
         return table.lpWSPSetSockOpt(s, level, optname, optval, optlen, error);
     });
@@ -32,6 +55,17 @@ int WSAAPI setsockopt(SOCKET s, int level, int optname, const char* optval, int 
 
 int WSAAPI getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen)
 {
+    if (IsOpenType(level, optname)) {
+        if (!WinsockStarted())
+            return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
+        if (IsBadWritePtr(optlen, sizeof(int)) || *optlen < static_cast<int>(sizeof(int)) ||
+            IsBadWritePtr(optval, sizeof(int)))
+            return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
+        int openType = ThreadOpenType();
+        memcpy(optval, &openType, sizeof(openType));
+        *optlen = sizeof(openType);
+        return 0;
+    }
     return RouteSocketCall(s, [&](const WSPPROC_TABLE& table, int* error) {
         return table.lpWSPGetSockOpt(s, level, optname, optval, optlen, error);
     });

@@ -58,9 +58,11 @@ SOCKET AcceptOn(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC conditi
 
 extern "C" {
 
+// Overlapped unless the thread asked for synchronous sockets with SO_OPENTYPE.
 SOCKET WSAAPI socket(int af, int type, int protocol)
 {
-    return CreateSocket(af, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    return CreateSocket(af, type, protocol, nullptr, 0,
+                        ThreadOpenType() == 0 ? WSA_FLAG_OVERLAPPED : 0);
 }
 
 SOCKET WSAAPI WSASocketW(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpProtocolInfo,

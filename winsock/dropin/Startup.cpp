@@ -16,6 +16,7 @@ using CleanupFunction = int(WSAAPI*)();
 StartupFunction wineStartup = nullptr;
 CleanupFunction wineCleanup = nullptr;
 DWORD threadIdSlot = TLS_OUT_OF_INDEXES;
+DWORD openTypeSlot = TLS_OUT_OF_INDEXES;
 
 HMODULE LoadWineWinsock()
 {
@@ -112,6 +113,16 @@ void ReclaimBareName()
     GetProcAddress(self, "socket");
 }
 
+int ThreadOpenType()
+{
+    return static_cast<int>(reinterpret_cast<INT_PTR>(TlsGetValue(openTypeSlot)));
+}
+
+void SetThreadOpenType(int openType)
+{
+    TlsSetValue(openTypeSlot, reinterpret_cast<void*>(static_cast<INT_PTR>(openType)));
+}
+
 LPWSATHREADID CurrentThreadId()
 {
     auto* id = static_cast<WSATHREADID*>(TlsGetValue(threadIdSlot));
@@ -185,11 +196,13 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     case DLL_PROCESS_ATTACH:
         InitializeCriticalSection(&startupLock);
         threadIdSlot = TlsAlloc();
+        openTypeSlot = TlsAlloc();
         PublishHome(instance);
         HideExportWhenAsked(instance, "WSCUpdateProvider", L"WS2LAYER_NO_WSCUPDATEPROVIDER");
         self = instance;
         wineWinsock = LoadWineWinsock();
-        if (!wineWinsock || threadIdSlot == TLS_OUT_OF_INDEXES || !ResolveWineEntries() ||
+        if (!wineWinsock || threadIdSlot == TLS_OUT_OF_INDEXES ||
+            openTypeSlot == TLS_OUT_OF_INDEXES || !ResolveWineEntries() ||
             !ResolveForwardedHelpers(wineWinsock))
             return FALSE;
         ReclaimBareName();

@@ -13,3 +13,8 @@ void ReclaimBareName();
 // The calling thread's id for providers that queue completion routines to it; kept open for
 // the thread's lifetime.
 LPWSATHREADID CurrentThreadId();
+
+// SO_OPENTYPE, which a thread sets for the sockets socket() makes for it from then on: 0 (the
+// default, overlapped), SO_SYNCHRONOUS_ALERT or SO_SYNCHRONOUS_NONALERT.
+int ThreadOpenType();
+void SetThreadOpenType(int openType);
