@@ -208,9 +208,12 @@ bool TForm1::ShowNextBatch()
         }
     }
 
-    // The rich edit repaints after every change unless told not to; one repaint per batch is
-    // several times faster.
-    SendMessageA(Memo1, WM_SETREDRAW, FALSE, 0);
+    // The rich edit repaints after every change unless told not to, and a repaint costs several
+    // batches: it waits for the display tick, however many batches a full backlog forces before.
+    if (!LogBufferFrozen) {
+        SendMessageA(Memo1, WM_SETREDRAW, FALSE, 0);
+        LogBufferFrozen = true;
+    }
     TrimLogBuffer(length);
     SendMessageA(Memo1, EM_SETSEL, WPARAM(-1), LPARAM(-1));
     CHARFORMAT2A format = {};
@@ -230,8 +233,6 @@ bool TForm1::ShowNextBatch()
             freed += int32_t(HeapSize(single->Heap, HEAP_NO_SERIALIZE, single));
         HeapFree(single->Heap, HeapFlags(single->Heap), single);
     }
-    SendMessageA(Memo1, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(Memo1, nullptr, TRUE);
     if (freed) {
         BacklogUsed -= freed;
         UpdateBacklogGauge();
@@ -242,10 +243,40 @@ bool TForm1::ShowNextBatch()
 
 void TForm1::HandleDisplayTimer()
 {
-    if (ShowNextBatch() && PendingHead)
+    LastDisplayTick = GetTickCount();
+    bool more = ShowNextBatch() && PendingHead;
+    RefreshDisplay();
+    if (more)
         return;
     KillTimer(Handle, DisplayTimerId);
     DisplayTimer = 0;
+}
+
+void TForm1::TickIfOverdue()
+{
+    // WM_TIMER comes only when no sent message waits; a tick missed twice over is run here.
+    DWORD now = GetTickCount();
+    if ((DisplayTimer || LogBufferFrozen || LabelsChanged) && now - LastDisplayTick >= 2 * DWORD(UpdateInterval)) {
+        if (DisplayTimer)
+            HandleDisplayTimer();
+        else
+            RefreshDisplay();
+        LastDisplayTick = now;
+    }
+}
+
+void TForm1::RefreshDisplay()
+{
+    if (LogBufferFrozen) {
+        LogBufferFrozen = false;
+        SendMessageA(Memo1, WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(Memo1, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+    }
+    if (LabelsChanged) {
+        LabelsChanged = false;
+        for (HWND label : {LabelSCreated, LabelSClosed, LabelSCurrent, LabelTransRecvd, LabelTransSent})
+            RedrawWindow(label, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    }
 }
 
 void TForm1::UpdateBacklogGauge()

@@ -64,6 +64,12 @@ void TForm1::WriteLogText(const char* text, int32_t kind, int32_t length)
     WriteRaw(LogFile, html.data(), html.size());
 }
 
+void TForm1::FlushLogFile()
+{
+    if (LogFile)
+        fflush(LogFile);
+}
+
 void TForm1::CloseLogFile()
 {
     if (!LogFile)
