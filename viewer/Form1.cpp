@@ -432,7 +432,6 @@ LRESULT CALLBACK TForm1::StaticWindowProc(HWND window, UINT message, WPARAM wPar
 LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = HandleMessage(message, wParam, lParam);
-    FlushLogFile();
     // Records may come faster than the eye follows: only they leave the display to the next
     // tick; every other message shows it as it stands.
     if (message != WM_COPYDATA)

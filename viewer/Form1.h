@@ -190,9 +190,6 @@ public:
     bool OpenLogFile(const char* name);
     void WriteLogText(const char* text, int32_t kind, int32_t length = -1);
     void CloseLogFile();
-    // Puts what the stream holds into the file, so that every line is there once its message
-    // has been handled.
-    void FlushLogFile();
     void Browse();
 
     // data rendering
