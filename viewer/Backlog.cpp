@@ -56,7 +56,7 @@ bool TForm1::AddLine(const char* text, int32_t kind, bool forced, int32_t length
     memcpy(entry->Text + length, "\r\n", 3);
     QueueEntries(entry, entry);
     if (!Paused && DisplayTimer == 0)
-        DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+        StartDisplayTimer();
     return true;
 }
 
@@ -252,17 +252,21 @@ void TForm1::HandleDisplayTimer()
     DisplayTimer = 0;
 }
 
+void TForm1::StartDisplayTimer()
+{
+    DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+    LastDisplayTick = GetTickCount();
+}
+
 void TForm1::TickIfOverdue()
 {
     // WM_TIMER comes only when no sent message waits; a tick missed twice over is run here.
     DWORD now = GetTickCount();
-    if ((DisplayTimer || LogBufferFrozen || LabelsChanged) && now - LastDisplayTick >= 2 * DWORD(UpdateInterval)) {
-        if (DisplayTimer)
-            HandleDisplayTimer();
-        else
-            RefreshDisplay();
-        LastDisplayTick = now;
-    }
+    DWORD late = 2 * DWORD(UpdateInterval);
+    if (DisplayTimer && now - LastDisplayTick >= late)
+        HandleDisplayTimer();
+    else if (LabelsChanged && now - LabelsChangedAt >= late)
+        RefreshDisplay();
 }
 
 void TForm1::RefreshDisplay()
@@ -302,7 +306,7 @@ void TForm1::Resume()
         return;
     Paused = false;
     if (ShowNextBatch() && PendingHead && DisplayTimer == 0)
-        DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+        StartDisplayTimer();
     SetStatusText(1, StatusStarted);
     EnableItem(MenuItemPause, true);
     EnableItem(MenuItemResume, false);
@@ -358,7 +362,7 @@ void TForm1::SetUpdateInterval(UINT sender)
     CheckUpdateInterval();
     if (DisplayTimer) {
         KillTimer(Handle, DisplayTimerId);
-        DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+        StartDisplayTimer();
     }
 }
 

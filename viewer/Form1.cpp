@@ -457,6 +457,8 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
                 HandleDisplayTimer();
             else if (wParam == 2)
                 CheckSpiedProcess();
+            else if (wParam == 3)
+                KillTimer(Handle, 3);   // the labels are painted below, as after every message
         } catch (const std::bad_alloc&) {
             StopForLackOfMemory();
         }

@@ -104,6 +104,7 @@ public:
     DWORD LastDisplayTick = 0;      // GetTickCount of the last display tick
     bool LogBufferFrozen = false;   // Memo1 does not redraw until the next display tick
     bool LabelsChanged = false;     // a counter label has new text not yet painted
+    DWORD LabelsChangedAt = 0;      // GetTickCount when LabelsChanged was set
     bool Paused = false;
     int32_t BufferSize = 32768;
     int32_t UpdateInterval = 225;
@@ -164,6 +165,7 @@ public:
     int32_t TrimLogBuffer(int32_t incoming);
     int32_t LogBufferLength() const;
     void HandleDisplayTimer();
+    void StartDisplayTimer();
     // Runs the display tick from a record when a flood of records has kept WM_TIMER away.
     void TickIfOverdue();
     // Paints what changed since the last display tick: the log buffer and the counter labels.
