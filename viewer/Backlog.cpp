@@ -56,7 +56,7 @@ bool TForm1::AddLine(const char* text, int32_t kind, bool forced, int32_t length
     memcpy(entry->Text + length, "\r\n", 3);
     QueueEntries(entry, entry);
     if (!Paused && DisplayTimer == 0)
-        DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+        StartDisplayTimer();
     return true;
 }
 
@@ -208,9 +208,12 @@ bool TForm1::ShowNextBatch()
         }
     }
 
-    // The rich edit repaints after every change unless told not to; one repaint per batch is
-    // several times faster.
-    SendMessageA(Memo1, WM_SETREDRAW, FALSE, 0);
+    // The rich edit repaints after every change unless told not to, and a repaint costs several
+    // batches: it waits for the display tick, however many batches a full backlog forces before.
+    if (!LogBufferFrozen) {
+        SendMessageA(Memo1, WM_SETREDRAW, FALSE, 0);
+        LogBufferFrozen = true;
+    }
     TrimLogBuffer(length);
     SendMessageA(Memo1, EM_SETSEL, WPARAM(-1), LPARAM(-1));
     CHARFORMAT2A format = {};
@@ -230,8 +233,6 @@ bool TForm1::ShowNextBatch()
             freed += int32_t(HeapSize(single->Heap, HEAP_NO_SERIALIZE, single));
         HeapFree(single->Heap, HeapFlags(single->Heap), single);
     }
-    SendMessageA(Memo1, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(Memo1, nullptr, TRUE);
     if (freed) {
         BacklogUsed -= freed;
         UpdateBacklogGauge();
@@ -242,10 +243,44 @@ bool TForm1::ShowNextBatch()
 
 void TForm1::HandleDisplayTimer()
 {
-    if (ShowNextBatch() && PendingHead)
+    LastDisplayTick = GetTickCount();
+    bool more = ShowNextBatch() && PendingHead;
+    RefreshDisplay();
+    if (more)
         return;
     KillTimer(Handle, DisplayTimerId);
     DisplayTimer = 0;
+}
+
+void TForm1::StartDisplayTimer()
+{
+    DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+    LastDisplayTick = GetTickCount();
+}
+
+void TForm1::TickIfOverdue()
+{
+    // WM_TIMER comes only when no sent message waits; a tick missed twice over is run here.
+    DWORD now = GetTickCount();
+    DWORD late = 2 * DWORD(UpdateInterval);
+    if (DisplayTimer && now - LastDisplayTick >= late)
+        HandleDisplayTimer();
+    else if (LabelsChanged && now - LabelsChangedAt >= late)
+        RefreshDisplay();
+}
+
+void TForm1::RefreshDisplay()
+{
+    if (LogBufferFrozen) {
+        LogBufferFrozen = false;
+        SendMessageA(Memo1, WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(Memo1, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+    }
+    if (LabelsChanged) {
+        LabelsChanged = false;
+        for (HWND label : {LabelSCreated, LabelSClosed, LabelSCurrent, LabelTransRecvd, LabelTransSent})
+            RedrawWindow(label, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    }
 }
 
 void TForm1::UpdateBacklogGauge()
@@ -271,7 +306,7 @@ void TForm1::Resume()
         return;
     Paused = false;
     if (ShowNextBatch() && PendingHead && DisplayTimer == 0)
-        DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+        StartDisplayTimer();
     SetStatusText(1, StatusStarted);
     EnableItem(MenuItemPause, true);
     EnableItem(MenuItemResume, false);
@@ -327,7 +362,7 @@ void TForm1::SetUpdateInterval(UINT sender)
     CheckUpdateInterval();
     if (DisplayTimer) {
         KillTimer(Handle, DisplayTimerId);
-        DisplayTimer = SetTimer(Handle, DisplayTimerId, UINT(UpdateInterval), nullptr);
+        StartDisplayTimer();
     }
 }
 

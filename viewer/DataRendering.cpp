@@ -146,7 +146,7 @@ bool TForm1::AddHexDump(const uint8_t* data, int32_t count, int32_t from)
         } else {
             QueueEntries(entry, entry);
             if (!Paused && DisplayTimer == 0)
-                DisplayTimer = SetTimer(Handle, 1, UINT(UpdateInterval), nullptr);
+                StartDisplayTimer();
         }
         return true;
     }

@@ -431,6 +431,16 @@ LRESULT CALLBACK TForm1::StaticWindowProc(HWND window, UINT message, WPARAM wPar
 
 LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    LRESULT result = HandleMessage(message, wParam, lParam);
+    // Records may come faster than the eye follows: only they leave the display to the next
+    // tick; every other message shows it as it stands.
+    if (message != WM_COPYDATA)
+        RefreshDisplay();
+    return result;
+}
+
+LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message) {
     // Running out of memory anywhere on a record's way, the log file writer included, ends the
     // capture with its error line; it never takes an exception out of the window procedure.
@@ -447,6 +457,8 @@ LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
                 HandleDisplayTimer();
             else if (wParam == 2)
                 CheckSpiedProcess();
+            else if (wParam == 3)
+                KillTimer(Handle, 3);   // the labels are painted below, as after every message
         } catch (const std::bad_alloc&) {
             StopForLackOfMemory();
         }

@@ -101,6 +101,10 @@ public:
     DWORD HeapFlags(HANDLE heap) const { return heap == BacklogHeap ? HEAP_NO_SERIALIZE : 0; }
     int32_t BacklogUsed = 0;
     UINT_PTR DisplayTimer = 0;
+    DWORD LastDisplayTick = 0;      // GetTickCount of the last display tick
+    bool LogBufferFrozen = false;   // Memo1 does not redraw until the next display tick
+    bool LabelsChanged = false;     // a counter label has new text not yet painted
+    DWORD LabelsChangedAt = 0;      // GetTickCount when LabelsChanged was set
     bool Paused = false;
     int32_t BufferSize = 32768;
     int32_t UpdateInterval = 225;
@@ -161,6 +165,11 @@ public:
     int32_t TrimLogBuffer(int32_t incoming);
     int32_t LogBufferLength() const;
     void HandleDisplayTimer();
+    void StartDisplayTimer();
+    // Runs the display tick from a record when a flood of records has kept WM_TIMER away.
+    void TickIfOverdue();
+    // Paints what changed since the last display tick: the log buffer and the counter labels.
+    void RefreshDisplay();
     bool OpenBacklog();
     void CloseBacklog();
     void Pause();
@@ -218,6 +227,7 @@ private:
     void CreateControls(HINSTANCE instance);
     void LayOut();
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void DrawSpeedButton(const DRAWITEMSTRUCT* item);
     static LRESULT CALLBACK StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

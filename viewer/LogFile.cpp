@@ -38,6 +38,7 @@ bool TForm1::OpenLogFile(const char* name)
             WriteRaw(LogFile, HtmlHeaderLines[i]);
             WriteRaw(LogFile, "\r\n");
         }
+        fflush(LogFile);
     }
     return true;
 }
@@ -47,8 +48,11 @@ void TForm1::WriteLogText(const char* text, int32_t kind, int32_t length)
     if (!LogFile)
         return;
     size_t count = length < 0 ? strlen(text) : strnlen(text, size_t(length));
+    // Every piece is in the file before the viewer goes on, so that a reader sees each line
+    // as soon as it is made.
     if (!LogIsHtml) {
         WriteRaw(LogFile, text, count);
+        fflush(LogFile);
         return;
     }
     std::string html;
@@ -62,6 +66,7 @@ void TForm1::WriteLogText(const char* text, int32_t kind, int32_t length)
     }
     AppendHtmlEscaped(html, text, count);
     WriteRaw(LogFile, html.data(), html.size());
+    fflush(LogFile);
 }
 
 void TForm1::CloseLogFile()

@@ -1,15 +1,14 @@
 #include "BareRoundTrip.h"
 
-#include <windows.h>
+#include <string>
+#include <vector>
 
-#include "ChildProcess.h"
 #include "Clock.h"
 #include "ViewerDriver.h"
 
 namespace {
 
 const char ReceiverClass[] = "KestrixBenchReceiver";
-const DWORD RecordBytes = 96;   // about a Medium text record
 
 LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -36,24 +35,39 @@ int RunReceiver()
     return 0;
 }
 
+BareReceiver::~BareReceiver()
+{
+    if (window) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        process.Wait(20000);
+    }
+}
+
+bool BareReceiver::Start(const char* program)
+{
+    if (!process.Start(std::string(program) + " receiver"))
+        return false;
+    WaitUntil([&] { return (window = FindWindowExA(HWND_MESSAGE, nullptr, ReceiverClass, nullptr)) != nullptr; },
+              20000);
+    return window != nullptr;
+}
+
+double BareReceiver::RoundTripMicroseconds(int rounds, DWORD recordBytes) const
+{
+    if (!window || rounds <= 0)
+        return 0;
+    std::vector<char> record(recordBytes, 0);
+    COPYDATASTRUCT data = {GetCurrentProcessId(), recordBytes, record.data()};
+    double start = Now();
+    for (int i = 0; i < rounds; i++)
+        SendMessageA(window, WM_COPYDATA, 0, LPARAM(&data));
+    return (Now() - start) * 1e6 / rounds;
+}
+
 double BareRoundTripMicroseconds(int rounds)
 {
-    ChildProcess receiverProcess;
-    if (!receiverProcess.Start("capture_bench.exe receiver"))
+    BareReceiver receiver;
+    if (!receiver.Start("capture_bench.exe"))
         return 0;
-    HWND receiver = nullptr;
-    WaitUntil([&] { return (receiver = FindWindowExA(HWND_MESSAGE, nullptr, ReceiverClass, nullptr)) != nullptr; },
-              20000);
-    double microseconds = 0;
-    if (receiver) {
-        char record[RecordBytes] = {};
-        COPYDATASTRUCT data = {GetCurrentProcessId(), sizeof record, record};
-        double start = Now();
-        for (int i = 0; i < rounds; i++)
-            SendMessageA(receiver, WM_COPYDATA, 0, LPARAM(&data));
-        microseconds = (Now() - start) * 1e6 / rounds;
-        PostMessageA(receiver, WM_CLOSE, 0, 0);
-    }
-    receiverProcess.Wait(20000);
-    return microseconds;
+    return receiver.RoundTripMicroseconds(rounds);   // about a Medium text record
 }

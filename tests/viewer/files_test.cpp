@@ -205,3 +205,33 @@ TEST(LogFile, RecordsOfArbitraryBytesKeepTheHtmlWellFormed)
     EXPECT_EQ(ending, html.substr(html.size() - ending.size()));
     DeleteFileA(name);
 }
+
+// Lines are in the file, as another program reads it, as soon as their record is handled, in
+// the middle of a burst of records and of the display's work.
+TEST(LogFile, EachRecordsLinesAreInTheFileOnceItIsHandled)
+{
+    const char name[] = "at-once.txt";
+    DeleteFileA(name);
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    SetWindowTextA(form->EditLogFile, name);
+    form->StartSpying();
+    viewer.AcceptThisProcess();
+    std::string expected = Waiting + "\r\n";
+    EXPECT_EQ(expected, ReadFileBytes(name)) << "the status line of the Start";
+    for (int i = 0; i < 300; i++) {
+        std::string text = "record " + std::to_string(i);
+        viewer.SendRecord(Self, TextRecord(text));
+        expected += text + "\r\n";
+        if (i % 50 == 49) {
+            EXPECT_EQ(expected, ReadFileBytes(name)) << "after record " << i;
+            form->HandleDisplayTimer();
+        }
+    }
+    viewer.SendRecord(Self, DataRecord(4, 3, 2, "AB", "got 2"));
+    expected += "got 2\r\n0000  41 42" + std::string(45, ' ') + "AB" + std::string(14, ' ') + "\r\n";
+    EXPECT_EQ(expected, ReadFileBytes(name)) << "a data record's line and its dump";
+    form->OnClick(Id::ButtonStop);
+    EXPECT_EQ(expected + "stopped by user\r\n", ReadFileBytes(name));
+    DeleteFileA(name);
+}

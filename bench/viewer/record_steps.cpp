@@ -1,0 +1,169 @@
+// Where the time of one record goes in the viewer: each step of its handling timed on its own,
+// in a real main window of this process.
+//   record_steps [repeats]
+#include <windows.h>
+#include <richedit.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "Application.h"
+#include "Form1.h"
+
+namespace {
+
+double Now()
+{
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return double(counter.QuadPart) / double(frequency.QuadPart);
+}
+
+std::string Word(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
+
+const char LogName[] = "record-steps.log";
+const char Line[] = "socket (1234) sending data synchronously [len=512] on a connected stream socket";
+
+void Step(const char* name, int repeats, const std::function<void()>& step, const std::function<void()>& after = nullptr)
+{
+    double start = Now();
+    for (int i = 0; i < repeats; i++)
+        step();
+    double microseconds = (Now() - start) * 1e6 / repeats;
+    if (after)
+        after();
+    printf("%-52s %9.1f us\n", name, microseconds);
+    fflush(stdout);
+}
+
+LRESULT Send(TForm1* form, const std::string& record)
+{
+    COPYDATASTRUCT data = {GetCurrentProcessId(), DWORD(record.size()), const_cast<char*>(record.data())};
+    return SendMessageA(form->Handle, WM_COPYDATA, 0, LPARAM(&data));
+}
+
+// Fills the log buffer to its size with lines, through the display itself.
+void FillLogBuffer(TForm1* form)
+{
+    while (form->LogBufferLength() + 100 < form->BufferSize) {
+        for (int i = 0; i < 13; i++)
+            form->AddLine(Line, MessageLine, false);
+        form->ShowNextBatch();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int repeats = argc > 1 ? atoi(argv[1]) : 2000;
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quenmoor\\Kestrix");
+    TForm1* form = TForm1::Create(GetModuleHandleA(nullptr));
+    ShowWindow(form->Handle, SW_SHOW);
+    UpdateWindow(form->Handle);
+    SetWindowTextA(form->EditLogFile, LogName);
+    form->StartSpying();
+    form->WaitingForProcess = false;
+    form->SpiedProcessId = GetCurrentProcessId();
+    ProcessMessages(form);
+    printf("record steps: %d repeats each, Buffer Size %d\n", repeats, form->BufferSize);
+
+    int32_t count = 0;
+    Step("counter label (FormatCount)", repeats, [&] { form->FormatCount(form->LabelSCreated, ++count); });
+    Step("log file line and line end (WriteLogText)", repeats, [&] {
+        form->WriteLogText(Line, MessageLine);
+        form->WriteLogText("\r\n", MessageLine);
+    });
+    Step("fflush of the log file after one line", repeats, [&] {
+        form->WriteLogText(Line, MessageLine);
+        form->WriteLogText("\r\n", MessageLine);
+        fflush(form->LogFile);
+    });
+    Step("backlog entry (AddLine without the log file)", repeats,
+         [&] {
+             FILE* file = form->LogFile;
+             form->LogFile = nullptr;
+             form->AddLine(Line, MessageLine, false);
+             form->LogFile = file;
+         },
+         [&] { form->DiscardEntries(); });
+    std::string text = Word(0) + Line + '\0';
+    Step("text record, whole (WM_COPYDATA in this process)", repeats, [&] { Send(form, text); },
+         [&] { form->DiscardEntries(); });
+    std::string created = Word(8) + Word(1) + Word(77) + "socket (77) created" + '\0';
+    Step("socket-created record, whole", repeats, [&] { Send(form, created); }, [&] { form->DiscardEntries(); });
+    std::string data = Word(24) + Word(3) + Word(77) + Word(12) + std::string("\x01\x08\x0f\x16\x1d\x24\x2b\x32\x39\x40\x47\x4e", 12) +
+                       "socket (77) sent 12 bytes of data" + '\0';
+    Step("12-byte data record, whole", repeats, [&] { Send(form, data); }, [&] { form->DiscardEntries(); });
+
+    // the display, with the log buffer at its size so that every batch trims
+    FillLogBuffer(form);
+    int batches = repeats / 20 > 20 ? repeats / 20 : 20;
+    Step("log buffer length (EM_GETTEXTLENGTHEX)", repeats, [&] { form->LogBufferLength(); });
+    Step("one batch of 13 lines into a full buffer (ShowNextBatch)", batches, [&] {
+        for (int i = 0; i < 13; i++)
+            form->AddLine(Line, MessageLine, false);
+        form->ShowNextBatch();
+    });
+    Step("one batch and the display tick's repaint", batches, [&] {
+        for (int i = 0; i < 13; i++)
+            form->AddLine(Line, MessageLine, false);
+        form->ShowNextBatch();
+        form->RefreshDisplay();
+    });
+    {
+        // the rich edit's own costs, frozen as the display leaves it between ticks
+        HWND memo = form->Memo1;
+        std::string batch;
+        for (int i = 0; i < 13; i++)
+            batch += std::string(Line) + "\r\n";
+        auto time = [&](const char* name, const std::function<void()>& f) {
+            double s = Now();
+            for (int b = 0; b < 50; b++) f();
+            printf("  %-50s %9.1f us\n", name, (Now() - s) * 1e6 / 50);
+        };
+        SendMessageA(memo, WM_SETREDRAW, FALSE, 0);
+        SetWindowTextA(memo, "");
+        time("insert 1 KB at the end, buffer growing from empty", [&] {
+            SendMessageA(memo, EM_SETSEL, WPARAM(-1), LPARAM(-1));
+            SendMessageA(memo, EM_REPLACESEL, FALSE, LPARAM(batch.c_str()));
+        });
+        time("insert 1 char at the end", [&] {
+            SendMessageA(memo, EM_SETSEL, WPARAM(-1), LPARAM(-1));
+            SendMessageA(memo, EM_REPLACESEL, FALSE, LPARAM("x"));
+        });
+        time("delete 1 char at the end", [&] {
+            SendMessageA(memo, EM_SETSEL, form->LogBufferLength() - 1, -1);
+            SendMessageA(memo, EM_REPLACESEL, FALSE, LPARAM(""));
+        });
+        time("delete 13 lines at the top, then insert them at the end", [&] {
+            LRESULT end = SendMessageA(memo, EM_LINEINDEX, 13, 0);
+            SendMessageA(memo, EM_SETSEL, 0, end);
+            SendMessageA(memo, EM_REPLACESEL, FALSE, LPARAM(""));
+            SendMessageA(memo, EM_SETSEL, WPARAM(-1), LPARAM(-1));
+            SendMessageA(memo, EM_REPLACESEL, FALSE, LPARAM(batch.c_str()));
+        });
+        time("EM_SETSEL to the end", [&] { SendMessageA(memo, EM_SETSEL, WPARAM(-1), LPARAM(-1)); });
+        time("EM_SETSEL to the top and back (two scrolls)", [&] {
+            SendMessageA(memo, EM_SETSEL, 0, 0);
+            SendMessageA(memo, EM_SETSEL, WPARAM(-1), LPARAM(-1));
+        });
+        time("EM_SCROLLCARET", [&] { SendMessageA(memo, EM_SCROLLCARET, 0, 0); });
+        form->LogBufferFrozen = true;
+        form->RefreshDisplay();
+    }
+    Step("a full window's repaint", batches, [&] {
+        InvalidateRect(form->Handle, nullptr, TRUE);
+        RedrawWindow(form->Handle, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    });
+
+    form->DiscardEntries();
+    form->StopSpying(false);
+    delete form;
+    DeleteFileA(LogName);
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quenmoor\\Kestrix");
+    return 0;
+}
