@@ -12,12 +12,6 @@
 // The narrow protocol record: everything before the name as it is, then the name in ANSI.
 const int ProtocolInfoNameOffset = offsetof(WSAPROTOCOL_INFOA, szProtocol);
 
-static void Release(SocketContext* context)
-{
-    int releaseError = 0;
-    ReleaseContext(context, &releaseError);
-}
-
 // The handle of the socket below, which the layer gives itself: the provider below would name
 // its own socket's target. An overlapped request is completed at once through the manager, so
 // that it ends the way the application asked.
@@ -120,7 +114,7 @@ int WSPAPI WSPIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD c
         ReportIoctl(result, s, context, dwIoControlCode, lpvInBuffer, cbInBuffer, lpvOutBuffer,
                     cbOutBuffer, ReadableValue(lpcbBytesReturned), lpErrno);
     }
-    Release(context);
+    ReleaseAfterCall(context);
     return result;
 }
 

@@ -48,12 +48,6 @@ static BOOL ReportedNow(int result, const WSAOVERLAPPED* overlapped, const int* 
     return !Managed(overlapped) || (result == SOCKET_ERROR && *lpErrno != WSA_IO_PENDING);
 }
 
-static void Release(SocketContext* context)
-{
-    int releaseError = 0;
-    ReleaseContext(context, &releaseError);
-}
-
 // The receive flags are an in-out cell the operation keeps its own copy of.
 static BOOL TakeReceiveFlags(TransferArgs& args, const DWORD* flags, LPINT lpErrno)
 {
@@ -93,7 +87,7 @@ int WSPAPI WSPRecv(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     if (ReportedNow(result, lpOverlapped, lpErrno))
         ReportRecvResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd, lpFlags,
                          lpErrno);
-    Release(context);
+    ReleaseAfterCall(context);
     return result;
 }
 
@@ -129,7 +123,7 @@ int WSPAPI WSPRecvFrom(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     if (ReportedNow(result, lpOverlapped, lpErrno))
         ReportRecvFromResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
                              lpFlags, lpFrom, lpFromlen, lpErrno);
-    Release(context);
+    ReleaseAfterCall(context);
     return result;
 }
 
@@ -161,7 +155,7 @@ int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lp
     }
     if (ReportedNow(result, lpOverlapped, lpErrno))
         ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
-    Release(context);
+    ReleaseAfterCall(context);
     return result;
 }
 
@@ -211,7 +205,7 @@ int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     if (ReportedNow(result, lpOverlapped, lpErrno))
         ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
-    Release(context);
+    ReleaseAfterCall(context);
     return result;
 }
 

@@ -88,9 +88,7 @@ Result ForwardOnSocket(SOCKET s, LPINT lpErrno, Result failure, Call call)
         return failure;
     }
     Result result = call(context);
-    // A final release may close the handle; its outcome is not the application's error.
-    int releaseError = 0;
-    ReleaseContext(context, &releaseError);
+    ReleaseAfterCall(context);
     return result;
 }
 
@@ -107,8 +105,7 @@ Result TraceOnSocket(SOCKET s, LPINT lpErrno, Result failure, Call call, Report 
     }
     Result result = call(context);
     report(result, context);
-    int releaseError = 0;
-    ReleaseContext(context, &releaseError);
+    ReleaseAfterCall(context);
     return result;
 }
 

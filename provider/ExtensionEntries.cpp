@@ -9,12 +9,6 @@
 #include "OverlappedManager.h"
 #include <cstring>
 
-static void Release(SocketContext* context)
-{
-    int releaseError = 0;
-    ReleaseContext(context, &releaseError);
-}
-
 static BOOL FailWith(int error)
 {
     WSASetLastError(error);
@@ -75,7 +69,7 @@ BOOL PASCAL LayerTransmitFile(SOCKET hSocket, HANDLE hFile, DWORD nNumberOfBytes
         return FailWith(error ? error : WSAENOTSOCK);
     auto lower = reinterpret_cast<LPFN_TRANSMITFILE>(LowerExtension(context, ExtensionTransmitFile));
     if (!lower) {
-        Release(context);
+        ReleaseAfterCall(context);
         return FailWith(WSAEFAULT);
     }
     ReportTransmitFileStart(context, hFile, nNumberOfBytesToWrite, nNumberOfBytesPerSend,
@@ -87,7 +81,7 @@ BOOL PASCAL LayerTransmitFile(SOCKET hSocket, HANDLE hFile, DWORD nNumberOfBytes
         error = ErrorAfter(done);
         if (error != WSA_IO_PENDING)
             ReportTransmitFileResult(done, hSocket, -1, error);
-        Release(context);
+        ReleaseAfterCall(context);
         return Finish(done, error);
     }
     error = Issue(context, OpTransmitFile, lpOverlapped, nullptr, nullptr,
@@ -99,7 +93,7 @@ BOOL PASCAL LayerTransmitFile(SOCKET hSocket, HANDLE hFile, DWORD nNumberOfBytes
                   });
     if (error != 0 && error != WSA_IO_PENDING)
         ReportTransmitFileResult(FALSE, hSocket, 0, error);
-    Release(context);
+    ReleaseAfterCall(context);
     return Finish(error == 0, error);
 }
 
@@ -120,9 +114,9 @@ static int FindAcceptExContexts(SOCKET listening, SOCKET accepting,
         error = WSAENOTSOCK;
     }
     if (*listeningContext)
-        Release(*listeningContext);
+        ReleaseAfterCall(*listeningContext);
     if (*acceptingContext)
-        Release(*acceptingContext);
+        ReleaseAfterCall(*acceptingContext);
     return error;
 }
 
@@ -140,8 +134,8 @@ BOOL PASCAL LayerAcceptEx(SOCKET sListenSocket, SOCKET sAcceptSocket, PVOID lpOu
     auto lower = reinterpret_cast<LPFN_ACCEPTEX>(LowerExtension(listening, ExtensionAcceptEx));
     if (!lower) {
         ReportAcceptExFailure(sListenSocket, sAcceptSocket, WSAEFAULT);
-        Release(accepting);
-        Release(listening);
+        ReleaseAfterCall(accepting);
+        ReleaseAfterCall(listening);
         return FailWith(WSAEFAULT);
     }
     // Only for the report's address text: without it the address is not shown.
@@ -160,8 +154,8 @@ BOOL PASCAL LayerAcceptEx(SOCKET sListenSocket, SOCKET sAcceptSocket, PVOID lpOu
                                  dwReceiveDataLength, dwLocalAddressLength,
                                  dwRemoteAddressLength, received, error,
                                  listening->provider->getAcceptExSockaddrs);
-        Release(accepting);
-        Release(listening);
+        ReleaseAfterCall(accepting);
+        ReleaseAfterCall(listening);
         return Finish(done, error);
     }
     error = Issue(listening, OpAcceptEx, lpOverlapped, nullptr, nullptr,
@@ -177,8 +171,8 @@ BOOL PASCAL LayerAcceptEx(SOCKET sListenSocket, SOCKET sAcceptSocket, PVOID lpOu
         ReportAcceptExResult(FALSE, sListenSocket, sAcceptSocket, lpOutputBuffer,
                              dwReceiveDataLength, dwLocalAddressLength, dwRemoteAddressLength, 0,
                              error, nullptr);
-    Release(accepting);
-    Release(listening);
+    ReleaseAfterCall(accepting);
+    ReleaseAfterCall(listening);
     return Finish(error == 0, error);
 }
 
@@ -208,7 +202,7 @@ BOOL PASCAL LayerConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID lp
     auto lower = reinterpret_cast<LPFN_CONNECTEX>(LowerExtension(context, ExtensionConnectEx));
     if (!lower) {
         ReportConnectExFailure(s, name, namelen, WSAEFAULT);
-        Release(context);
+        ReleaseAfterCall(context);
         return FailWith(WSAEFAULT);
     }
     ReportConnectExStart(s, name, namelen);
@@ -221,7 +215,7 @@ BOOL PASCAL LayerConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID lp
             AddToTotal(&context->bytesSent, ReadableValue(lpdwBytesSent));
         if (error != WSA_IO_PENDING)
             ReportConnectExResult(done, s, error);
-        Release(context);
+        ReleaseAfterCall(context);
         return Finish(done, error);
     }
     error = Issue(context, OpConnectEx, lpOverlapped, nullptr, nullptr,
@@ -235,7 +229,7 @@ BOOL PASCAL LayerConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID lp
                   });
     if (error != 0 && error != WSA_IO_PENDING)
         ReportConnectExResult(FALSE, s, error);
-    Release(context);
+    ReleaseAfterCall(context);
     return Finish(error == 0, error);
 }
 
@@ -251,7 +245,7 @@ static BOOL Untraced(SOCKET s, ExtensionFunction which, LPWSAOVERLAPPED overlapp
         return FailWith(error ? error : WSAENOTSOCK);
     void* lower = LowerExtension(context, which);
     if (!lower) {
-        Release(context);
+        ReleaseAfterCall(context);
         return FailWith(WSAEFAULT);
     }
     if (!Managed(overlapped)) {
@@ -260,7 +254,7 @@ static BOOL Untraced(SOCKET s, ExtensionFunction which, LPWSAOVERLAPPED overlapp
     } else {
         error = issue(context);
     }
-    Release(context);
+    ReleaseAfterCall(context);
     return Finish(error == 0, error);
 }
 

@@ -41,6 +41,13 @@ SocketContext* FindContext(SOCKET layeredHandle, int* errorCell);
 // Drops a reference; the last one of a closing context with nothing pending closes the layered
 // handle, reports the close that was put off, and frees the context.
 void ReleaseContext(SocketContext* context, int* errorCell);
+// ReleaseContext at the end of a call: a final release may close the handle, and its outcome is
+// not the application's error.
+inline void ReleaseAfterCall(SocketContext* context)
+{
+    int releaseError = 0;
+    ReleaseContext(context, &releaseError);
+}
 
 // Adds to a byte total; calls on one socket in several threads may add at once.
 inline void AddToTotal(DWORD* total, DWORD bytes)

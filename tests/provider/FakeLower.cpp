@@ -146,6 +146,29 @@ extern "C" __declspec(dllexport) BOOL CompleteFakeOperation(int index, DWORD err
     return TRUE;
 }
 
+// The next entry of pending, cleared, or null when all are taken.
+static FakePending* NewPending(int* index)
+{
+    if (control.pendingCount >= FakePendingLimit)
+        return nullptr;
+    *index = control.pendingCount;
+    control.pending[*index] = FakePending{};
+    return &control.pending[*index];
+}
+
+// Counts the filled entry in, its overlapped marked in progress; TRUE when completeAtOnce
+// finished it on the spot.
+static BOOL PublishPending(int index, LPWSAOVERLAPPED overlapped)
+{
+    control.pending[index].overlapped = overlapped;
+    overlapped->Internal = WSS_OPERATION_IN_PROGRESS;
+    InterlockedExchange(&control.pendingCount, index + 1);
+    if (!control.completeAtOnce)
+        return FALSE;
+    CompleteFakeOperation(index, 0);
+    return TRUE;
+}
+
 // The shared course of the four data calls.
 static int Transfer(SOCKET s, BOOL receive, LPWSABUF buffers, DWORD count, LPDWORD bytes,
                     LPDWORD flags, LPWSAOVERLAPPED overlapped,
@@ -164,28 +187,20 @@ static int Transfer(SOCKET s, BOOL receive, LPWSABUF buffers, DWORD count, LPDWO
             *flags = control.receiveFlags;
         return 0;
     }
-    if (control.pendingCount >= FakePendingLimit)
+    int index = 0;
+    FakePending* call = NewPending(&index);
+    if (!call)
         return Fail(lpErrno, WSAENOBUFS);
-    int index = control.pendingCount;
-    FakePending& call = control.pending[index];
-    call = FakePending{};
-    call.socket = s;
-    call.receive = receive;
-    call.buffers = buffers;
-    call.bufferCount = count;
-    call.bytes = bytes;
-    call.flags = flags;
-    call.overlapped = overlapped;
-    call.routine = routine;
+    call->socket = s;
+    call->receive = receive;
+    call->buffers = buffers;
+    call->bufferCount = count;
+    call->bytes = bytes;
+    call->flags = flags;
+    call->routine = routine;
     if (thread)
-        call.thread = *thread;
-    overlapped->Internal = WSS_OPERATION_IN_PROGRESS;
-    InterlockedExchange(&control.pendingCount, index + 1);
-    if (control.completeAtOnce) {
-        CompleteFakeOperation(index, 0);
-        return 0;
-    }
-    return Fail(lpErrno, WSA_IO_PENDING);
+        call->thread = *thread;
+    return PublishPending(index, overlapped) ? 0 : Fail(lpErrno, WSA_IO_PENDING);
 }
 
 static int WSPAPI FakeSend(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD sent, DWORD flags,
@@ -373,36 +388,30 @@ static BOOL Extension(SOCKET s, SOCKET second, LPWSAOVERLAPPED overlapped, LPDWO
         WSASetLastError(control.extensionError);
         return FALSE;
     }
-    if (control.pendingCount >= FakePendingLimit) {
+    int index = 0;
+    FakePending* call = NewPending(&index);
+    if (!call) {
         WSASetLastError(WSAENOBUFS);
         return FALSE;
     }
-    int index = control.pendingCount;
-    FakePending& call = control.pending[index];
-    call = FakePending{};
-    call.extension = TRUE;
-    call.socket = s;
-    call.receive = receive;
-    call.extensionBuffer = {length, static_cast<char*>(buffer)};
-    call.buffers = buffer ? &call.extensionBuffer : buffers;
-    call.bufferCount = buffer ? 1 : bufferCount;
-    call.bytes = bytes;
-    call.routine = routine;
+    call->extension = TRUE;
+    call->socket = s;
+    call->receive = receive;
+    call->extensionBuffer = {length, static_cast<char*>(buffer)};
+    call->buffers = buffer ? &call->extensionBuffer : buffers;
+    call->bufferCount = buffer ? 1 : bufferCount;
+    call->bytes = bytes;
+    call->routine = routine;
     if (!overlapped) {
         // Done at once, on an entry of its own that nobody completes again.
         static WSAOVERLAPPED scratch;
-        call.overlapped = &scratch;
+        call->overlapped = &scratch;
         InterlockedExchange(&control.pendingCount, index + 1);
         CompleteFakeOperation(index, 0);
         return TRUE;
     }
-    call.overlapped = overlapped;
-    overlapped->Internal = WSS_OPERATION_IN_PROGRESS;
-    InterlockedExchange(&control.pendingCount, index + 1);
-    if (control.completeAtOnce) {
-        CompleteFakeOperation(index, 0);
+    if (PublishPending(index, overlapped))
         return TRUE;
-    }
     WSASetLastError(WSA_IO_PENDING);
     return FALSE;
 }
@@ -492,26 +501,18 @@ static int ControlCode(SOCKET s, DWORD code, LPVOID output, DWORD outputLength, 
             *returned = written;
         return 0;
     }
-    if (control.pendingCount >= FakePendingLimit)
+    int index = 0;
+    FakePending* call = NewPending(&index);
+    if (!call)
         return Fail(lpErrno, WSAENOBUFS);
-    int index = control.pendingCount;
-    FakePending& call = control.pending[index];
-    call = FakePending{};
-    call.socket = s;
-    call.extension = TRUE;   // answered through WSPGetOverlappedResult as the extensions are
-    call.bytes = returned;
-    call.overlapped = overlapped;
-    call.routine = routine;
+    call->socket = s;
+    call->extension = TRUE;   // answered through WSPGetOverlappedResult as the extensions are
+    call->bytes = returned;
+    call->routine = routine;
     if (thread)
-        call.thread = *thread;
-    overlapped->Internal = WSS_OPERATION_IN_PROGRESS;
+        call->thread = *thread;
     control.extensionBytes = written;
-    InterlockedExchange(&control.pendingCount, index + 1);
-    if (control.completeAtOnce) {
-        CompleteFakeOperation(index, 0);
-        return 0;
-    }
-    return Fail(lpErrno, WSA_IO_PENDING);
+    return PublishPending(index, overlapped) ? 0 : Fail(lpErrno, WSA_IO_PENDING);
 }
 
 // Hands out the fake extension functions and answers the other control codes.
