@@ -41,14 +41,11 @@ const Choice BacklogSizeItems[] = {
 
 bool TForm1::AddLine(const char* text, int32_t kind, bool forced, int32_t length)
 {
-    if (LogFile) {
-        WriteLogText(text, kind, length);
-        WriteLogText("\r\n", kind);
-    }
-    if (LogFileOnly() && !forced)
-        return true;
     if (length < 0)
         length = int32_t(strlen(text));
+    WriteLogLine(text, kind, length);
+    if (LogFileOnly() && !forced)
+        return true;
     BacklogEntry* entry = NewBacklogEntry(length + 2, kind);
     if (!entry)
         return false;

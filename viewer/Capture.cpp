@@ -11,14 +11,8 @@
 #include "CaptureChannel.h"
 #include "CountFormat.h"
 #include "Installer.h"
-#include "RecordReader.h"
 
 using namespace Id;
-
-const char* const WaitingStatusText = "the next process to start and make a socket call will be spyed";
-const char* const StoppedByUserText = "stopped by user";
-const char* const OutOfMemoryText = "out of memory";
-const char* const SpiedProcessEndedText = "the spied process ended without detaching";
 
 namespace {
 
@@ -46,6 +40,46 @@ std::string LayerPath()
         path += '\\';
     return path + LayerFileName;
 }
+
+// A rendered record in the window: its lines go to the log file and the backlog, its counts to
+// the labels.
+class FormSink final : public RecordSink {
+public:
+    explicit FormSink(TForm1& form) : form(form) {}
+    bool Line(int32_t kind, const char* text, size_t length, bool forced) override
+    {
+        return form.AddLine(text, kind, forced, int32_t(length));
+    }
+    bool HexDump(const uint8_t* data, size_t count, size_t from) override
+    {
+        return form.AddHexDump(data, int32_t(count), int32_t(from));
+    }
+    bool MakeRoom() override { return form.ShowNextBatch(); }
+    void Count(TraceCounter counter, uint32_t amount) override
+    {
+        switch (counter) {
+        case CounterSocketsCreated:
+            form.FormatCount(form.LabelSCreated, ++form.SocketsCreated);
+            form.FormatCount(form.LabelSCurrent, ++form.SocketsCurrent);
+            break;
+        case CounterSocketsClosed:
+            form.FormatCount(form.LabelSClosed, ++form.SocketsClosed);
+            form.FormatCount(form.LabelSCurrent, --form.SocketsCurrent);
+            break;
+        case CounterBytesReceived:
+            form.BytesReceived = int32_t(uint32_t(form.BytesReceived) + amount);
+            form.FormatCount(form.LabelTransRecvd, form.BytesReceived);
+            break;
+        case CounterBytesSent:
+            form.BytesSent = int32_t(uint32_t(form.BytesSent) + amount);
+            form.FormatCount(form.LabelTransSent, form.BytesSent);
+            break;
+        }
+    }
+
+private:
+    TForm1& form;
+};
 
 }  // namespace
 
@@ -173,68 +207,6 @@ void TForm1::CheckSpiedProcess()
         StopForLackOfMemory();
 }
 
-bool TForm1::ActOnRecord(const RecordView& record, const char* text)
-{
-    bool ok = true;
-    if (record.payloadLength < KindPayloadSize) {
-        if (text)
-            ok = AddMessageLine(text, false);
-        return ok;
-    }
-    bool tracking = Detail == 2 && !HexOnly;
-    switch (record.kind) {
-    case RecordProcessAttached:
-        // the provider always names the process; without a text there is nothing to show
-        if (text)
-            ok = AddMessageLine(text, true);
-        break;
-    case RecordSocketCreated:
-        if (text)
-            ok = AddMessageLine(text, false);
-        if (ok && tracking)
-            ok = TrackSocket(RecordWord(record, 1));
-        if (ok) {
-            FormatCount(LabelSCreated, ++SocketsCreated);
-            FormatCount(LabelSCurrent, ++SocketsCurrent);
-        }
-        break;
-    case RecordSocketClosed:
-        if (text)
-            ok = AddMessageLine(text, false);
-        if (ok) {
-            if (tracking)
-                if (TrackedSocket* entry = FindTrackedSocket(RecordWord(record, 1)))
-                    UntrackSocket(entry);
-            FormatCount(LabelSClosed, ++SocketsClosed);
-            FormatCount(LabelSCurrent, --SocketsCurrent);
-        }
-        break;
-    case RecordDataSent:
-    case RecordDataReceived: {
-        DWORD count = RecordWord(record, 2);
-        // transmitted file data is counted but not carried: show no more than the record holds
-        DWORD present = record.payloadLength - DataHeaderSize;
-        int32_t shown = int32_t(count < present ? count : present);
-        int32_t& total = record.kind == RecordDataSent ? BytesSent : BytesReceived;
-        total = int32_t(uint32_t(total) + count);
-        ok = AddDataRecord(RecordWord(record, 1), record.payload + DataHeaderSize, shown, text ? text : "");
-        FormatCount(record.kind == RecordDataSent ? LabelTransSent : LabelTransRecvd, total);
-        break;
-    }
-    case RecordProcessDetached:
-        if (text)
-            ok = AddMessageLine(text, true);
-        if (ok)
-            ok = WaitForNextProcess();
-        break;
-    default:
-        if (text)
-            ok = AddMessageLine(text, false);
-        break;
-    }
-    return ok;
-}
-
 void TForm1::StopForLackOfMemory()
 {
     DiscardEntries();
@@ -246,25 +218,13 @@ void TForm1::StopForLackOfMemory()
 
 LRESULT TForm1::HandleRecord(const uint8_t* data, uint32_t size)
 {
-    // Any local process can send this message: a record that does not hold what it claims is
-    // dropped before anything reads it.
-    RecordView record;
-    if (ReadRecord(data, size, record) != RecordCheck::Valid)
+    ReceivedRecord record;
+    if (!ReceiveRecord(data, size, record))
         return 0;
-    // A text cut off by the message's end is copied so that it ends in a NUL.
-    std::string textCopy;
-    const char* text = record.text;
-    bool ok = true;   // false when an allocation failed
-    if (text && text + record.textLength == reinterpret_cast<const char*>(data) + size) {
-        try {
-            textCopy.assign(text, record.textLength);
-            text = textCopy.c_str();
-        } catch (const std::bad_alloc&) {
-            ok = false;
-        }
-    }
-    if (ok)
-        ok = ActOnRecord(record, text);
+    FormSink sink(*this);
+    bool ok = RenderRecord(record, {Detail, HexOnly}, TrackedSockets, sink);
+    if (ok && record.view.payloadLength >= KindPayloadSize && record.view.kind == RecordProcessDetached)
+        ok = WaitForNextProcess();
     if (!ok)
         StopForLackOfMemory();
     return 0;

@@ -9,12 +9,15 @@
 #include <map>
 #include <string>
 
+#include "CaptureLines.h"
 #include "ControlIds.h"
 #include "LineKind.h"
+#include "LogWriter.h"
+#include "RecordRendering.h"
+#include "SocketModes.h"
 #include "SpiedProcessWatch.h"
 
 struct CaptureChannel;
-struct RecordView;
 
 // A Start that fails raises this with a short message; the caller shows it in an error box.
 class ViewerError : public std::runtime_error {
@@ -31,21 +34,6 @@ struct BacklogEntry {
     char Text[1];
 };
 
-enum TrackedSocketMode : int32_t {
-    ModeUnknown = -1,
-    ModeBinary = 0,
-    ModeText = 1,
-};
-
-// A socket of the traced program whose data is shown as text or hex by its first data.
-struct TrackedSocket {
-    uint32_t Socket;
-    TrackedSocket* Next;
-    TrackedSocket* Prev;
-    int32_t Mode;
-    bool IsHttp;
-};
-
 struct MenuRow;
 
 
@@ -54,10 +42,6 @@ extern const char* const MainWindowCaption;     // "Kestrix"
 extern const char* const StatusStopped;
 extern const char* const StatusStarted;
 extern const char* const StatusPaused;
-extern const char* const WaitingStatusText;
-extern const char* const StoppedByUserText;
-extern const char* const OutOfMemoryText;
-extern const char* const SpiedProcessEndedText;
 
 class TForm1 {
 public:
@@ -113,14 +97,12 @@ public:
     bool ShowBacklog = false;
 
     // log file
-    FILE* LogFile = nullptr;
-    bool LogIsHtml = false;
-    int32_t CurrentSpanKind = NoSpanKind;
+    LogWriter* LogFile = nullptr;   // null when no log file is written
 
     // data rendering
     int32_t Detail = 2;
     bool HexOnly = false;
-    TrackedSocket* TrackedSockets = nullptr;
+    SocketModes TrackedSockets;
 
     // the shared click handler: dispatches by the sender's id
     void OnClick(UINT sender);
@@ -143,7 +125,6 @@ public:
     void StopSpying(bool exiting);
     LRESULT HandleCopyData(const COPYDATASTRUCT* data);
     LRESULT HandleRecord(const uint8_t* record, uint32_t length);
-    bool ActOnRecord(const RecordView& record, const char* text);
     void CloseSharedObjects(bool hourglass);
     void CheckSpiedProcess();
     bool WaitForNextProcess();
@@ -191,18 +172,14 @@ public:
     // log file
     bool OpenLogFile(const char* name);
     void WriteLogText(const char* text, int32_t kind, int32_t length = -1);
+    void WriteLogLine(const char* text, int32_t kind, int32_t length);
     void CloseLogFile();
     void Browse();
 
     // data rendering
-    bool AddDataRecord(uint32_t socket, const uint8_t* data, int32_t count, const char* text);
-    int32_t SplitTextLines(const uint8_t* data, int32_t count, BacklogEntry** first,
-                           BacklogEntry** last, bool* incomplete);
     bool AddHexDump(const uint8_t* data, int32_t count, int32_t from);
-    bool TrackSocket(uint32_t socket);
-    TrackedSocket* FindTrackedSocket(uint32_t socket);
-    void UntrackSocket(TrackedSocket* entry);
-    void FreeTrackedSockets();
+    TrackedSocket* FindTrackedSocket(uint32_t socket) { return ::FindTrackedSocket(TrackedSockets, socket); }
+    void FreeTrackedSockets() { ::FreeTrackedSockets(TrackedSockets); }
     void SetShowData(UINT sender);
     void ToggleHexOnly();
     void CheckDetail();

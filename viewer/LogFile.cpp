@@ -4,23 +4,6 @@
 #include <commdlg.h>
 
 #include <cstring>
-#include <string>
-
-#include "HtmlLog.h"
-
-namespace {
-
-void WriteRaw(FILE* file, const char* text, size_t length)
-{
-    fwrite(text, 1, length, file);
-}
-
-void WriteRaw(FILE* file, const char* text)
-{
-    WriteRaw(file, text, strlen(text));
-}
-
-}  // namespace
 
 bool TForm1::OpenLogFile(const char* name)
 {
@@ -28,58 +11,25 @@ bool TForm1::OpenLogFile(const char* name)
         LogFile = nullptr;
         return true;
     }
-    LogFile = fopen(name, "wb");
-    if (!LogFile)
-        return false;
-    LogIsHtml = IsHtmlFileName(name);
-    if (LogIsHtml) {
-        CurrentSpanKind = NoSpanKind;
-        for (size_t i = 0; i < HtmlHeaderLineCount; i++) {
-            WriteRaw(LogFile, HtmlHeaderLines[i]);
-            WriteRaw(LogFile, "\r\n");
-        }
-        fflush(LogFile);
-    }
-    return true;
+    LogFile = OpenLogWriter(name);
+    return LogFile != nullptr;
 }
 
 void TForm1::WriteLogText(const char* text, int32_t kind, int32_t length)
 {
-    if (!LogFile)
-        return;
-    size_t count = length < 0 ? strlen(text) : strnlen(text, size_t(length));
-    // Every piece is in the file before the viewer goes on, so that a reader sees each line
-    // as soon as it is made.
-    if (!LogIsHtml) {
-        WriteRaw(LogFile, text, count);
-        fflush(LogFile);
-        return;
-    }
-    std::string html;
-    if (kind != CurrentSpanKind) {
-        if (CurrentSpanKind != NoSpanKind)
-            html += "</span>";
-        CurrentSpanKind = kind;
-        html += "<span class=\"";
-        html += HtmlClassOf(kind);
-        html += "\">";
-    }
-    AppendHtmlEscaped(html, text, count);
-    WriteRaw(LogFile, html.data(), html.size());
-    fflush(LogFile);
+    if (LogFile)
+        ::WriteLogText(*LogFile, text, length < 0 ? strlen(text) : size_t(length), kind);
+}
+
+void TForm1::WriteLogLine(const char* text, int32_t kind, int32_t length)
+{
+    if (LogFile)
+        ::WriteLogLine(*LogFile, text, size_t(length), kind);
 }
 
 void TForm1::CloseLogFile()
 {
-    if (!LogFile)
-        return;
-    if (LogIsHtml) {
-        if (CurrentSpanKind != NoSpanKind)
-            WriteRaw(LogFile, "</span>\r\n");
-        WriteRaw(LogFile, "</body>\r\n</html>\r\n");
-        CurrentSpanKind = NoSpanKind;
-    }
-    fclose(LogFile);
+    CloseLogWriter(LogFile);
     LogFile = nullptr;
 }
 

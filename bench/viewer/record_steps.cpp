@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -73,18 +74,11 @@ int main(int argc, char** argv)
 
     int32_t count = 0;
     Step("counter label (FormatCount)", repeats, [&] { form->FormatCount(form->LabelSCreated, ++count); });
-    Step("log file line and line end (WriteLogText)", repeats, [&] {
-        form->WriteLogText(Line, MessageLine);
-        form->WriteLogText("\r\n", MessageLine);
-    });
-    Step("fflush of the log file after one line", repeats, [&] {
-        form->WriteLogText(Line, MessageLine);
-        form->WriteLogText("\r\n", MessageLine);
-        fflush(form->LogFile);
-    });
+    Step("log file line and line end, flushed (WriteLogLine)", repeats,
+         [&] { form->WriteLogLine(Line, MessageLine, int32_t(strlen(Line))); });
     Step("backlog entry (AddLine without the log file)", repeats,
          [&] {
-             FILE* file = form->LogFile;
+             LogWriter* file = form->LogFile;
              form->LogFile = nullptr;
              form->AddLine(Line, MessageLine, false);
              form->LogFile = file;
