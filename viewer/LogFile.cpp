@@ -5,13 +5,15 @@
 
 #include <cstring>
 
+#include "HtmlLog.h"
+
 bool TForm1::OpenLogFile(const char* name)
 {
     if (!name || !*name) {
         LogFile = nullptr;
         return true;
     }
-    LogFile = OpenLogWriter(name);
+    LogFile = CreateLogWriter(name, IsHtmlFileName(name));
     return LogFile != nullptr;
 }
 

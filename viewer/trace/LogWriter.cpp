@@ -67,13 +67,13 @@ void WritePieces(LogWriter& writer, const char* text, size_t length, bool lineEn
 
 }  // namespace
 
-LogWriter* OpenLogWriter(const char* name)
+LogWriter* CreateLogWriter(const char* name, bool html)
 {
     FILE* file = fopen(name, "wb");
     if (!file)
         return nullptr;
     try {
-        return NewWriter(file, IsHtmlFileName(name), true);
+        return NewWriter(file, html, true);
     } catch (const std::bad_alloc&) {
         fclose(file);
         throw;

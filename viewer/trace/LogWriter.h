@@ -12,9 +12,8 @@ struct LogWriter {
     int32_t spanKind;   // the line kind whose span is open in an HTML file, or NoSpanKind
 };
 
-// Creates the file name, an HTML page when its extension is .htm or .html; null when the file
-// cannot be created.
-LogWriter* OpenLogWriter(const char* name);
+// Creates the file name, an HTML page or plain text; null when the file cannot be created.
+LogWriter* CreateLogWriter(const char* name, bool html);
 // Writes to a stream that stays open after the writer (standard output).
 LogWriter* OpenLogWriter(FILE* stream, bool html);
 

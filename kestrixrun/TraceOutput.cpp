@@ -1,0 +1,152 @@
+#include "TraceOutput.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <new>
+#include <vector>
+
+#include "HexDump.h"
+#include "JsonLines.h"
+#include "LineKind.h"
+#include "LogRecord.h"
+
+namespace {
+
+// The lines of a record, straight into the log writer.
+class LogSink final : public RecordSink {
+public:
+    explicit LogSink(LogWriter& log) : log(log) {}
+    bool Line(int32_t kind, const char* text, size_t length, bool) override
+    {
+        WriteLogLine(log, text, length, kind);
+        return true;
+    }
+    bool HexDump(const uint8_t* data, size_t count, size_t from) override
+    {
+        std::string dump(HexDumpLength(count, from), '\0');
+        FormatHexDump(data, count, from, dump.data());
+        WriteLogText(log, dump.data(), dump.size(), DataLine);
+        return true;
+    }
+    void Count(TraceCounter, uint32_t) override {}
+
+private:
+    LogWriter& log;
+};
+
+// Record texts are in the ANSI code page; JSON is UTF-8.
+std::string Utf8Of(const char* text, size_t length)
+{
+    if (length == 0)
+        return "";
+    int wideLength = MultiByteToWideChar(CP_ACP, 0, text, int(length), nullptr, 0);
+    std::vector<wchar_t> wide(size_t(wideLength) + 1);
+    MultiByteToWideChar(CP_ACP, 0, text, int(length), wide.data(), wideLength);
+    int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(utf8Length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), utf8Length, nullptr, nullptr);
+    return utf8;
+}
+
+// A trace on standard output keeps its bytes: no LF turned into CR LF.
+FILE* BinaryStandardOutput()
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+    return stdout;
+}
+
+}  // namespace
+
+bool TraceOutput::Open(const RunOptions& options)
+{
+    settings = {options.detail, options.hexOnly};
+    format = options.format;
+    if (format == TraceFormat::JsonLines) {
+        ownsJson = !options.output.empty();
+        json = ownsJson ? fopen(options.output.c_str(), "wb") : BinaryStandardOutput();
+        return json != nullptr;
+    }
+    bool html = format == TraceFormat::Html;
+    log = options.output.empty() ? OpenLogWriter(BinaryStandardOutput(), html)
+                                 : CreateLogWriter(options.output.c_str(), html);
+    return log != nullptr;
+}
+
+bool TraceOutput::Record(const ReceivedRecord& record, DWORD processId, double seconds)
+{
+    try {
+        if (log) {
+            LogSink sink(*log);
+            return RenderRecord(record, settings, sockets, sink);
+        }
+        const RecordView& view = record.view;
+        JsonRecord line;
+        line.seconds = seconds;
+        line.processId = processId;
+        line.kind = JsonKindName(view.payloadLength, view.kind);
+        bool carriesSocket = view.payloadLength >= SocketPayloadSize && view.kind >= RecordSocketCreated &&
+                             view.kind <= RecordDataReceived;
+        if (carriesSocket) {
+            line.hasSocket = true;
+            line.socket = RecordWord(view, 1);
+        }
+        bool carriesData = carriesSocket && view.kind >= RecordDataSent;
+        if (carriesData) {
+            line.hasCount = true;
+            line.count = RecordWord(view, 2);
+            // transmitted file data is counted but not carried
+            size_t present = view.payloadLength - DataHeaderSize;
+            if (present > 0) {
+                line.data = view.payload + DataHeaderSize;
+                line.dataLength = present < line.count ? present : line.count;
+            }
+        }
+        std::string text;
+        if (record.text) {
+            text = Utf8Of(record.text, strlen(record.text));
+            line.text = text.c_str();
+            line.textLength = text.size();
+        }
+        WriteJson(JsonLineOf(line));
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+void TraceOutput::CaptureLine(const char* text, int32_t kind, double seconds)
+{
+    if (log) {
+        WriteLogLine(*log, text, strlen(text), kind);
+        return;
+    }
+    if (!json)
+        return;
+    JsonRecord line;
+    line.seconds = seconds;
+    line.kind = kind == ErrorLine ? "error" : "status";
+    line.text = text;
+    line.textLength = strlen(text);
+    WriteJson(JsonLineOf(line));
+}
+
+void TraceOutput::WriteJson(const std::string& line)
+{
+    fwrite(line.data(), 1, line.size(), json);
+    fflush(json);
+}
+
+void TraceOutput::Close()
+{
+    CloseLogWriter(log);
+    log = nullptr;
+    if (json) {
+        if (ownsJson)
+            fclose(json);
+        else
+            fflush(json);
+        json = nullptr;
+    }
+    FreeTrackedSockets(sockets);
+}
