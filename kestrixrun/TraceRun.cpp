@@ -200,14 +200,13 @@ int RunTrace(const RunOptions& options)
     QueryPerformanceFrequency(&run.frequency);
     QueryPerformanceCounter(&run.startCount);
 
+    if (!CreateRunWindow(run)) {
+        Fail("could not create a window: " + WindowsErrorText(GetLastError()));
+        return RunFailedExitCode;
+    }
     // Another viewer or kestrixrun owns the channel: refused before anything is touched.
     if (const char* error = CreateCaptureChannel(run.channel)) {
         Fail(error);
-        return RunFailedExitCode;
-    }
-    if (!CreateRunWindow(run)) {
-        DestroyCaptureChannel(run.channel);
-        Fail("could not create a window: " + WindowsErrorText(GetLastError()));
         return RunFailedExitCode;
     }
     if (!run.output.Open(options)) {

@@ -10,38 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "Catalog.h"
 #include "ViewerSession.h"
 
 namespace {
-
-// The catalog as ids and names, to compare before and after a capture.
-std::string CatalogSnapshot()
-{
-    int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
-    if (!catalog)
-        return "unreadable";
-    std::ostringstream text;
-    for (int i = 0; i < count; i++) {
-        char name[256] = "";
-        WideCharToMultiByte(CP_ACP, 0, catalog[i].szProtocol, -1, name, sizeof name, nullptr, nullptr);
-        text << catalog[i].dwCatalogEntryId << " " << name << "\n";
-    }
-    FreeCatalog(catalog);
-    return text.str();
-}
-
-int LayerEntries()
-{
-    int count = 0, layer = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
-    for (int i = 0; catalog && i < count; i++)
-        if (wcsncmp(catalog[i].szProtocol, L"Kestrix", 7) == 0)
-            layer++;
-    FreeCatalog(catalog);
-    return layer;
-}
 
 // The lines about processes and socket life, socket numbers written as N.
 std::vector<std::string> TraceLines(const std::string& text)

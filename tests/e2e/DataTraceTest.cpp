@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "TraceHistories.h"
 #include "ViewerSession.h"
 
 namespace {
@@ -20,67 +21,6 @@ struct TracedRun {
     std::vector<std::vector<std::string>> histories;   // see Histories
     std::string totals;               // bytes received and sent, as the labels show them
 };
-
-// One socket's lines from its first to its closing line, in order, its own number written as N,
-// another socket's as M, ports as PORT. Data lines (text lines and hex rows) follow the record
-// they belong to, which the viewer writes with them in one piece.
-using History = std::vector<std::string>;
-
-// The lines of the calls that give a socket its addresses, its connection and its options:
-// other tests follow those, these histories follow the data.
-bool IsConnectionOrControlLine(const std::string& line)
-{
-    static const std::regex call("^socket \\(-?[0-9]+\\) (bound|could not be bound|"
-                                 "(could not be )?established for listening|"
-                                 "(could not )?determine[ds]? its|connecting|connected|"
-                                 "could not connect|(could not )?set its default address|"
-                                 "(could not )?request(ed)? message-based|"
-                                 "(could not )?specif(y|ied) an event object|"
-                                 "(could not )?(set|retrieve[d]?) one of its options|"
-                                 "(could not )?disabled? its (sends|receives)|"
-                                 "(could not )?(en|dis)abled? its nonblocking mode|"
-                                 "(could not determine how many bytes|can receive [0-9]+ bytes)|"
-                                 "(could not determine whether|does not have any|has) OOB)");
-    return std::regex_search(line, call);
-}
-
-// The traced process's lines as socket histories, sorted: threads interleave their sockets'
-// lines differently from run to run, but each socket's own course is fixed.
-std::vector<History> Histories(const std::vector<std::string>& lines)
-{
-    static const std::regex socketNumber("socket \\((-?[0-9]+)\\)");
-    static const std::regex port("127\\.0\\.0\\.1:[0-9]+");
-    std::map<std::string, History> open;
-    std::vector<History> histories;
-    std::string last;
-    bool inside = false;
-    for (const std::string& line : lines) {
-        if (line.rfind("process attached", 0) == 0)
-            inside = true;
-        if (!inside || line.rfind("process ", 0) == 0)
-            continue;
-        if (IsConnectionOrControlLine(line))
-            continue;
-        std::smatch match;
-        if (!std::regex_search(line, match, socketNumber)) {
-            if (open.count(last))
-                open[last].push_back(line);
-            continue;
-        }
-        last = match[1];
-        std::string text = match.prefix().str() + "socket (N)" +
-                           std::regex_replace(match.suffix().str(), std::regex("\\(-?[0-9]+\\)"), "(M)");
-        open[last].push_back(std::regex_replace(text, port, "127.0.0.1:PORT"));
-        if (text.find(") closed") != std::string::npos) {
-            histories.push_back(open[last]);
-            open.erase(last);
-        }
-    }
-    for (auto& entry : open)
-        histories.push_back(entry.second);
-    std::sort(histories.begin(), histories.end());
-    return histories;
-}
 
 std::string Describe(const std::vector<History>& histories)
 {

@@ -6,6 +6,10 @@
 //                                 "fuzzing finished" and a "process detached" record
 //   recordsender flood COUNT      COUNT text records from this process, which is not the traced
 //                                 one, and how many of them the viewer answered with 0
+//   recordsender script           claims the control block, then sends a fixed set of records that
+//                                 takes every way of showing data: HTTP text lines, a status line
+//                                 before binary bytes, an incomplete last line, text that turns
+//                                 binary, a counted file without bytes, text of other kinds
 //   recordsender sizes            claims the control block, then sends a socket-created record
 //                                 and data records of every size from 0 to 1 MiB for that
 //                                 socket, "sizes finished" and a "process detached" record
@@ -166,6 +170,55 @@ int Sizes()
     return 0;
 }
 
+std::string DataRecord(DWORD kind, DWORD socket, DWORD count, const std::string& bytes, const char* text)
+{
+    return Word(DWORD(12 + bytes.size())) + Word(kind) + Word(socket) + Word(count) + bytes + text +
+           std::string(1, '\0');
+}
+
+std::string Data(DWORD kind, DWORD socket, const std::string& bytes, const char* text)
+{
+    return DataRecord(kind, socket, DWORD(bytes.size()), bytes, text);
+}
+
+int Script()
+{
+    HWND viewer = nullptr;
+    if (!Claim(&viewer)) {
+        printf("recordsender: FAILED: no open control block\n");
+        return 2;
+    }
+    std::string binary;
+    for (int i = 0; i < 40; i++)
+        binary += char(i * 13);
+    const std::string records[] = {
+        Word(4) + Word(RecordProcessAttached) + "process attached, command line='recordsender.exe script'" +
+            std::string(1, '\0'),
+        SocketRecord(RecordSocketCreated, 7, "socket (7) created"),
+        SocketRecord(RecordSocketCreated, 8, "socket (8) created"),
+        SocketRecord(RecordSocketCreated, 9, "socket (9) created"),
+        Data(RecordDataSent, 7, "GET /index.html HTTP/1.0\r\nHost: localhost\r\n\r\n", "socket (7) sent data"),
+        Data(RecordDataReceived, 7, "HTTP/1.0 200 OK\r\nContent-Length: 40\r\n\r\n" + binary,
+             "socket (7) received data"),
+        Data(RecordDataSent, 8, "hello  world\r\nsecond <line> & \"more\"", "socket (8) sent data"),
+        Data(RecordDataSent, 8, std::string("\0\x01" "abc", 5), "socket (8) sent data"),
+        Data(RecordDataReceived, 9, binary, "socket (9) received data"),
+        Data(RecordDataReceived, 9, "text now\r\n", "socket (9) received data"),
+        DataRecord(RecordDataSent, 9, 100000, "", "socket (9) sent a file"),
+        TextRecord("socket (9) said <odd> & \"quoted\" things\tand a tab"),
+        Word(4) + Word(6) + "a record of a kind to come" + std::string(1, '\0'),
+        Data(RecordDataReceived, 7, "", "socket (7) did not receive any data, closed gracefully by peer"),
+        SocketRecord(RecordSocketClosed, 7, "socket (7) closed"),
+        SocketRecord(RecordSocketClosed, 8, "socket (8) closed"),
+        SocketRecord(RecordSocketClosed, 9, "socket (9) closed"),
+        SocketRecord(RecordProcessDetached, 0, "process detached"),
+    };
+    for (const std::string& record : records)
+        Send(viewer, record.data(), DWORD(record.size()));
+    printf("recordsender: %d records sent\n", int(sizeof records / sizeof records[0]));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -179,10 +232,12 @@ int main(int argc, char** argv)
     }
     if (argc == 4 && strcmp(argv[1], "fuzz") == 0)
         return Fuzz(unsigned(strtoul(argv[2], nullptr, 10)), atoi(argv[3]));
+    if (argc == 2 && strcmp(argv[1], "script") == 0)
+        return Script();
     if (argc == 2 && strcmp(argv[1], "sizes") == 0)
         return Sizes();
     if (argc == 3 && strcmp(argv[1], "flood") == 0)
         return Flood(atoi(argv[2]));
-    fprintf(stderr, "usage: recordsender text TEXT | fuzz SEED COUNT | flood COUNT | sizes\n");
+    fprintf(stderr, "usage: recordsender text TEXT | fuzz SEED COUNT | flood COUNT | script | sizes\n");
     return 99;
 }

@@ -1,5 +1,7 @@
 #include "ViewerSession.h"
 
+#include "Catalog.h"
+
 #include <fstream>
 #include <sstream>
 
@@ -137,4 +139,32 @@ std::string Viewer::Counts() const
 std::string Viewer::Totals() const
 {
     return driver.Text(Id::LabelTransRecvd) + " " + driver.Text(Id::LabelTransSent);
+}
+
+// The catalog as ids and names, to compare before and after a capture.
+std::string CatalogSnapshot()
+{
+    int count = 0;
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
+    if (!catalog)
+        return "unreadable";
+    std::ostringstream text;
+    for (int i = 0; i < count; i++) {
+        char name[256] = "";
+        WideCharToMultiByte(CP_ACP, 0, catalog[i].szProtocol, -1, name, sizeof name, nullptr, nullptr);
+        text << catalog[i].dwCatalogEntryId << " " << name << "\n";
+    }
+    FreeCatalog(catalog);
+    return text.str();
+}
+
+int LayerEntries()
+{
+    int count = 0, layer = 0;
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
+    for (int i = 0; catalog && i < count; i++)
+        if (wcsncmp(catalog[i].szProtocol, L"Kestrix", 7) == 0)
+            layer++;
+    FreeCatalog(catalog);
+    return layer;
 }

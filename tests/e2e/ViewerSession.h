@@ -30,6 +30,11 @@ std::vector<std::string> SplitLines(const std::string& text);
 std::string Joined(const std::vector<std::string>& lines);
 std::string ReadWholeFile(const char* name);
 
+// The catalog as ids and names, to compare before and after a capture.
+std::string CatalogSnapshot();
+// The catalog entries of the Kestrix layer: its layered entry and its chains.
+int LayerEntries();
+
 // One kestrix.exe writing the text log file logFileName at the given detail level (0 Low,
 // 1 Medium, 2 High), with or without Log File Only, closed (answering Yes) at the end of the
 // test.

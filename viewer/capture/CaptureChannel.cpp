@@ -52,7 +52,9 @@ const char* CreateCaptureChannel(CaptureChannel& channel)
         CloseHandle(semaphore);
         return MapViewFailed;
     }
+    // A new mapping reads as open to every process; it stays closed until it is published.
     channel = {semaphore, mapping, static_cast<ControlBlock*>(view)};
+    channel.block->claimed = 1;
     return nullptr;
 }
 

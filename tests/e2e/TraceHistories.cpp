@@ -1,0 +1,58 @@
+#include "TraceHistories.h"
+
+#include <algorithm>
+#include <map>
+#include <regex>
+
+bool IsConnectionOrControlLine(const std::string& line)
+{
+    static const std::regex call("^socket \\(-?[0-9]+\\) (bound|could not be bound|"
+                                 "(could not be )?established for listening|"
+                                 "(could not )?determine[ds]? its|connecting|connected|"
+                                 "could not connect|(could not )?set its default address|"
+                                 "(could not )?request(ed)? message-based|"
+                                 "(could not )?specif(y|ied) an event object|"
+                                 "(could not )?(set|retrieve[d]?) one of its options|"
+                                 "(could not )?disabled? its (sends|receives)|"
+                                 "(could not )?(en|dis)abled? its nonblocking mode|"
+                                 "(could not determine how many bytes|can receive [0-9]+ bytes)|"
+                                 "(could not determine whether|does not have any|has) OOB)");
+    return std::regex_search(line, call);
+}
+
+std::vector<History> Histories(const std::vector<std::string>& lines, bool withConnectionLines)
+{
+    static const std::regex socketNumber("socket \\((-?[0-9]+)\\)");
+    static const std::regex port("127\\.0\\.0\\.1:[0-9]+");
+    std::map<std::string, History> open;
+    std::vector<History> histories;
+    std::string last;
+    bool inside = false;
+    for (const std::string& line : lines) {
+        if (line.rfind("process attached", 0) == 0)
+            inside = true;
+        if (!inside || line.rfind("process ", 0) == 0)
+            continue;
+        if (!withConnectionLines && IsConnectionOrControlLine(line))
+            continue;
+        std::smatch match;
+        if (!std::regex_search(line, match, socketNumber)) {
+            if (open.count(last))
+                open[last].push_back(line);
+            continue;
+        }
+        last = match[1];
+        std::string text = match.prefix().str() + "socket (N)" +
+                           std::regex_replace(match.suffix().str(), std::regex("\\(-?[0-9]+\\)"), "(M)");
+        open[last].push_back(std::regex_replace(text, port, "127.0.0.1:PORT"));
+        if (text.find(") closed") != std::string::npos) {
+            histories.push_back(open[last]);
+            open.erase(last);
+        }
+    }
+    for (auto& entry : open)
+        histories.push_back(entry.second);
+    std::sort(histories.begin(), histories.end());
+    return histories;
+}
+

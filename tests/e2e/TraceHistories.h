@@ -1,0 +1,17 @@
+// A trace's lines as socket histories, so that two traces of the same program compare although
+// threads interleave their sockets' lines differently from run to run.
+#pragma once
+#include <string>
+#include <vector>
+
+// One socket's lines from its first to its closing line, in order, its own number written as N,
+// another socket's as M, ports as PORT. Data lines (text lines and hex rows) follow the record
+// they belong to, which the viewer writes with them in one piece.
+using History = std::vector<std::string>;
+
+// The lines of the calls that give a socket its addresses, its connection and its options.
+bool IsConnectionOrControlLine(const std::string& line);
+
+// The traced process's lines as socket histories, sorted: each socket's own course is fixed.
+// Without withConnectionLines the lines of IsConnectionOrControlLine are left out.
+std::vector<History> Histories(const std::vector<std::string>& lines, bool withConnectionLines = false);
