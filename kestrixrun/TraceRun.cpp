@@ -32,6 +32,7 @@ struct TraceRunState {
     bool waitingForClaim = true;
     bool captureOver = false;
     bool stoppedByUser = false;
+    volatile LONG stopRequested = 0;   // set by the console handler's thread
 };
 
 TraceRunState* volatile activeRun;
@@ -130,8 +131,10 @@ LRESULT CALLBACK RunWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 BOOL WINAPI OnConsoleControl(DWORD type)
 {
     TraceRunState* run = activeRun;
-    if (!run || !PostMessageA(run->window, StopMessage, 0, 0))
+    if (!run)
         return FALSE;   // no capture to end: the default handler ends kestrixrun
+    InterlockedExchange(&run->stopRequested, 1);
+    PostMessageA(run->window, StopMessage, 0, 0);
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
         WaitForSingleObject(cleanupDone, CloseCleanupMs);
     return TRUE;
@@ -204,33 +207,40 @@ int RunTrace(const RunOptions& options)
         Fail("could not create a window: " + WindowsErrorText(GetLastError()));
         return RunFailedExitCode;
     }
-    // Another viewer or kestrixrun owns the channel: refused before anything is touched.
-    if (const char* error = CreateCaptureChannel(run.channel)) {
-        Fail(error);
+    // From here on Ctrl+C ends the capture in order rather than the process, so that it never
+    // leaves the catalog half written.
+    cleanupDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    activeRun = &run;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    auto refuse = [](const std::string& message) {
+        activeRun = nullptr;
+        SetEvent(cleanupDone);
+        Fail(message);
         return RunFailedExitCode;
-    }
+    };
+    // Another viewer or kestrixrun owns the channel: refused before anything is touched.
+    if (const char* error = CreateCaptureChannel(run.channel))
+        return refuse(error);
     if (!run.output.Open(options)) {
         DestroyCaptureChannel(run.channel);
-        Fail("could not create log file");
-        return RunFailedExitCode;
+        return refuse("could not create log file");
     }
     PublishControlBlock(run.channel, run.window, DWORD(options.detail));
     std::string layer = LayerPath();
     if (layer.empty() || InstallLayer(layer.c_str(), LayerName) == -1) {
         run.output.Close();
         DestroyCaptureChannel(run.channel);
-        Fail("could not initialize");
-        return RunFailedExitCode;
+        return refuse("could not initialize");
     }
-    cleanupDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    activeRun = &run;
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     run.output.CaptureLine(WaitingStatusText, StatusLine, SecondsSinceStart(run));
     if (options.wait)
         fprintf(stderr, "kestrixrun: %s\n", WaitingStatusText);
 
     bool started = true;
-    if (!options.wait) {
+    if (run.stopRequested) {
+        run.stoppedByUser = true;
+        EndCapture(run, StoppedByUserText);
+    } else if (!options.wait) {
         std::string commandLine = CommandLineOf(options.command);
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;

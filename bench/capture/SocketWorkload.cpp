@@ -31,26 +31,27 @@ std::map<std::string, double> ReadFigures(const char* fileName)
 
 }  // namespace
 
-WorkloadRun RunWorkload(const Workload& workload, const WorkloadSizes& sizes)
+WorkloadRun RunWorkload(const Workload& workload, const WorkloadSizes& sizes, const std::string& tracer)
 {
-    char commandLine[160];
-    snprintf(commandLine, sizeof commandLine, "bench_sockets.exe --mode %s --runs 1 --roundtrips %ld --bulk-mib %ld",
+    char workloadLine[160];
+    snprintf(workloadLine, sizeof workloadLine, "bench_sockets.exe --mode %s --runs 1 --roundtrips %ld --bulk-mib %ld",
              workload.mode, workload.bulk ? 0 : sizes.roundtrips, workload.bulk ? sizes.bulkMiB : 0);
+    std::string commandLine = tracer + workloadLine;
     WorkloadRun run;
     ChildProcess child;
     DWORD exitCode = 1;
     if (!child.Start(commandLine, OutputFile)) {
-        run.failure = std::string("could not start ") + commandLine;
+        run.failure = "could not start " + commandLine;
         return run;
     }
     if (!child.Wait(WorkloadPatience, &exitCode)) {
-        run.failure = std::string(commandLine) + " did not end in time";
+        run.failure = commandLine + " did not end in time";
         return run;
     }
     if (exitCode != 0) {
         std::ifstream output(OutputFile);
         std::string said((std::istreambuf_iterator<char>(output)), std::istreambuf_iterator<char>());
-        run.failure = std::string(commandLine) + " failed with exit code " + std::to_string(exitCode) + ":\n" + said;
+        run.failure = commandLine + " failed with exit code " + std::to_string(exitCode) + ":\n" + said;
         return run;
     }
     std::map<std::string, double> figures = ReadFigures(OutputFile);

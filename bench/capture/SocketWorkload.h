@@ -24,4 +24,6 @@ struct WorkloadRun {
     double megabytesPerSecond = 0;   // bulk only
 };
 
-WorkloadRun RunWorkload(const Workload& workload, const WorkloadSizes& sizes);
+// tracer, when given, is the command line that runs the workload traced: bench_sockets' own
+// command line is appended to it.
+WorkloadRun RunWorkload(const Workload& workload, const WorkloadSizes& sizes, const std::string& tracer = "");

@@ -73,7 +73,12 @@ double TracedSession::BytesReceived() const { return CountOf(driver.Text(Id::Lab
 
 long TracedSession::DataCallLines() const
 {
-    std::ifstream file(LogFileName);
+    return DataCallLinesIn(LogFileName);
+}
+
+long DataCallLinesIn(const char* logFileName)
+{
+    std::ifstream file(logFileName);
     long lines = 0;
     for (std::string line; std::getline(file, line);)
         if (IsDataCallLine(line))

@@ -9,6 +9,9 @@
 #include "ChildProcess.h"
 #include "ViewerDriver.h"
 
+// Lines of a log file that a send or receive call made.
+long DataCallLinesIn(const char* logFileName);
+
 class TracedSession {
 public:
     ~TracedSession() { Close(); }

@@ -4,13 +4,14 @@
 // 1. A bare WM_COPYDATA round trip to a window of another process that only replies.
 // 2. The round trips and the bulk transfer of bench_sockets.exe, synchronous and overlapped, each
 //    in a child process: first with the layer installed but the viewer stopped (the reference,
-//    no records), then traced by the real kestrix.exe at Low, Medium and High.
+//    no records), then traced at Low, Medium and High by the real kestrix.exe and by kestrixrun.exe
+//    writing a text file, level by level.
 // Per level and workload: the records the viewer received, records per second of the workload,
 // what one record adds to it (the time over the reference's, per record) in microseconds and
 // against the bare round trip, and MB/s of the bulk transfer. The record count is the workload's
 // data calls times the records per call of the level, and is checked: the viewer's Sent and
 // Received counters must add up to the bytes the calls moved, and its log file must hold the
-// expected lines for the calls.
+// expected lines for the calls (kestrixrun's file, the lines only).
 #include <windows.h>
 
 #include <cmath>
@@ -80,10 +81,8 @@ Options ParseOptions(int argc, char** argv)
 
 // What the viewer showed of one traced workload, against what the workload says it did: "ok",
 // or the numbers that differ.
-std::string CheckRecords(const Level& level, const WorkloadRun& run, const TracedSession& viewer)
+std::string CheckRecords(const Level& level, const WorkloadRun& run, double counted, long lines)
 {
-    double counted = viewer.BytesSent() + viewer.BytesReceived();
-    long lines = viewer.DataCallLines();
     long expectedLines = long(run.dataCalls) * level.logLinesPerCall;
     if (counted == run.dataBytes && lines == expectedLines)
         return "ok";
@@ -92,6 +91,8 @@ std::string CheckRecords(const Level& level, const WorkloadRun& run, const Trace
              run.dataBytes, lines, expectedLines);
     return text;
 }
+
+const char RunLogFileName[] = "capture-bench-run.log";
 
 const double None = std::numeric_limits<double>::quiet_NaN();   // a figure that has no meaning here
 
@@ -179,6 +180,14 @@ int main(int argc, char** argv)
 
     bool allOk = true;
     std::string highBulk;
+    auto printTraced = [&](const char* name, const Level& level, int w, const WorkloadRun& run, const std::string& check) {
+        const Workload& workload = Workloads[w];
+        double records = run.dataCalls * level.recordsPerCall;
+        double added = (run.seconds - reference[w].seconds) * 1e6 / records;
+        allOk = allOk && check == "ok";
+        PrintRow({name, workload.name, run.dataCalls, records, run.seconds, records / run.seconds, added,
+                  added / bare, workload.bulk ? run.megabytesPerSecond : None, check});
+    };
     for (const Level& level : Levels) {
         TracedSession viewer;
         if (!viewer.Open(level.detail)) {
@@ -201,21 +210,37 @@ int main(int argc, char** argv)
                 allOk = false;
                 continue;
             }
-            double records = run.dataCalls * level.recordsPerCall;
-            double added = (run.seconds - reference[w].seconds) * 1e6 / records;
-            std::string check = CheckRecords(level, run, viewer);
-            allOk = allOk && check == "ok";
-            PrintRow({level.name, workload.name, run.dataCalls, records, run.seconds, records / run.seconds, added,
-                      added / bare, workload.bulk ? run.megabytesPerSecond : None, check});
+            printTraced(level.name, level, w,
+                        run, CheckRecords(level, run, viewer.BytesSent() + viewer.BytesReceived(),
+                                          viewer.DataCallLines()));
             if (workload.bulk && level.detail == 2) {
                 char text[64];
                 snprintf(text, sizeof text, " %s %.2f MB/s", workload.mode, run.megabytesPerSecond);
                 highBulk += text;
             }
         }
+        viewer.Close();
+        // the same workloads traced by kestrixrun into a text file; it checks the bytes itself
+        // no more than the viewer's file does, so only the lines are compared
+        const char* const levelOptions[] = {"low", "medium", "high"};
+        std::string tracer = std::string("kestrixrun.exe --detail ") + levelOptions[level.detail] + " --output " +
+                             RunLogFileName + " ";
+        std::string runName = std::string("run-") + level.name;
+        for (int w = 0; w < WorkloadCount; w++) {
+            WorkloadRun run = RunWorkload(Workloads[w], sizes, tracer);
+            if (!run.ok || !reference[w].ok) {
+                PrintFailure(runName.c_str(), Workloads[w].name, !run.ok ? run.failure : "no reference");
+                allOk = false;
+                continue;
+            }
+            printTraced(runName.c_str(), level, w, run,
+                        CheckRecords(level, run, run.dataBytes, DataCallLinesIn(RunLogFileName)));
+        }
+        DeleteFileA(RunLogFileName);
     }
     printf("bulk transfer at High (every byte in a record):%s\n", highBulk.c_str());
     printf("records/s: the workload's records over its time; us/record: its time over the reference's, per\n"
-           "record; x bare: us/record over the bare round trip; check: the viewer's byte counters and log lines\n");
+           "record; x bare: us/record over the bare round trip; check: the viewer's byte counters and log lines,\n"
+           "for run-* rows kestrixrun's log lines\n");
     return allOk ? 0 : 1;
 }
