@@ -273,11 +273,7 @@ void TForm1::RefreshDisplay()
         SendMessageA(Memo1, WM_SETREDRAW, TRUE, 0);
         RedrawWindow(Memo1, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
     }
-    if (LabelsChanged) {
-        LabelsChanged = false;
-        for (HWND label : {LabelSCreated, LabelSClosed, LabelSCurrent, LabelTransRecvd, LabelTransSent})
-            RedrawWindow(label, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    }
+    PaintCounterLabels();
 }
 
 void TForm1::UpdateBacklogGauge()

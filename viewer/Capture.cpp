@@ -9,7 +9,6 @@
 #include "../common/ControlBlock.h"
 #include "../common/LogRecord.h"
 #include "CaptureChannel.h"
-#include "CountFormat.h"
 #include "Installer.h"
 
 using namespace Id;
@@ -24,8 +23,6 @@ const char CouldNotInitialize[] = "could not initialize";
 // The display timer is 1; this one looks once a second for a traced process that died.
 const UINT_PTR SpiedProcessTimerId = 2;
 const UINT SpiedProcessCheckInterval = 1000;
-// Paints changed counter labels once, an update interval after the first change.
-const UINT_PTR LabelPaintTimerId = 3;
 
 // The layer is expected beside the viewer's working directory; empty when the directory does
 // not fit the buffer.
@@ -235,19 +232,6 @@ void TForm1::ResetCounters()
     SocketsCreated = SocketsClosed = SocketsCurrent = BytesReceived = BytesSent = 0;
     for (HWND label : {LabelSCreated, LabelSClosed, LabelSCurrent, LabelTransRecvd, LabelTransSent})
         FormatCount(label, 0);
-}
-
-void TForm1::FormatCount(HWND label, int32_t value)
-{
-    // The label's own WM_SETTEXT paints at once, which under a flood of records costs more than
-    // the record; the text is stored now and painted at the next display tick.
-    DefWindowProcA(label, WM_SETTEXT, 0, LPARAM(FormatCountText(value).c_str()));
-    if (!LabelsChanged) {
-        // the display timer may not run (no lines, or Log File Only): the labels have their own
-        LabelsChanged = true;
-        LabelsChangedAt = GetTickCount();
-        SetTimer(Handle, LabelPaintTimerId, UINT(UpdateInterval), nullptr);
-    }
 }
 
 void TForm1::SetRunningState(bool started)

@@ -230,6 +230,7 @@ void TForm1::CreateControls(HINSTANCE instance)
             SetWindowSubclass(control, SpeedButtonProc, 0, 0);
     }
     SendMessageA(EditLogFile, EM_LIMITTEXT, 255, 0);
+    SubclassCounterLabels();
 
     // the log buffer: unlimited text, Courier New in the ANSI character set, no wrapping
     SendMessageA(Memo1, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "CaptureLines.h"
 #include "ControlIds.h"
@@ -131,7 +132,11 @@ public:
     void StopForLackOfMemory();
     void ResetCounters();
     void SetRunningState(bool started);
+    // Shows the count in the label: read back at once, painted at the next display tick.
     void FormatCount(HWND label, int32_t value);
+    const std::string* PendingLabelText(HWND label) const;   // null when the label shows its text
+    void PaintCounterLabels();
+    void SubclassCounterLabels();
 
     // log buffer and display
     bool AddLine(const char* text, int32_t kind, bool forced, int32_t length = -1);
@@ -208,6 +213,11 @@ private:
     void DrawSpeedButton(const DRAWITEMSTRUCT* item);
     static LRESULT CALLBACK StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    struct PendingLabel {
+        HWND label;
+        std::string text;
+    };
+    std::vector<PendingLabel> pendingLabels;   // counter texts the labels have not been given yet
     std::map<UINT, std::string> controlHints;   // hints of the buttons; Pause changes its own
     std::string shownHint;
     HFONT formFont = nullptr;

@@ -2,6 +2,8 @@
 // kind, and data shown as text lines or hex dumps by socket and detail level.
 #include "ViewerHarness.h"
 
+#include "LogRecord.h"
+
 namespace {
 
 const std::string Waiting = std::string(WaitingStatusText) + "\r\n";
@@ -206,4 +208,47 @@ TEST(Records, SendersCountersAndProcessLines)
     form->OnClick(Id::ButtonStop);
     EXPECT_EQ(0, capture.viewer.SendRecord(Self, TextRecord("late")));
     EXPECT_EQ(std::string(StoppedByUserText) + "\r\n", capture.Shown());
+}
+
+// A burst of records: each label reads its count as soon as the record has been handled, and the
+// control is given that text itself, to paint, at the next display tick; no text goes astray.
+TEST(Records, CounterLabelsReadRightAtOnceAndShowItAtTheTick)
+{
+    Capture capture;
+    TForm1* form = capture.form;
+    for (DWORD socket = 100; socket < 150; socket++) {
+        capture.Send(SocketRecord(RecordSocketCreated, socket, ""));
+        capture.Send(DataRecord(RecordDataSent, socket, 1000, "", ""));
+    }
+    capture.Send(SocketRecord(RecordSocketClosed, 100, ""));
+    const struct {
+        HWND label;
+        const char* count;
+    } labels[] = {{form->LabelSCreated, "50"}, {form->LabelSClosed, "1"}, {form->LabelSCurrent, "49"},
+                  {form->LabelTransRecvd, "0"}, {form->LabelTransSent, "50,000"}};
+    auto ownText = [](HWND label) {   // what the control paints: its own text, past the label's answer
+        char text[32] = "";
+        DefWindowProcA(label, WM_GETTEXT, sizeof text, LPARAM(text));
+        return std::string(text);
+    };
+    for (const auto& row : labels) {
+        EXPECT_EQ(row.count, capture.viewer.WindowText(row.label));
+        EXPECT_EQ(LRESULT(strlen(row.count)), SendMessageA(row.label, WM_GETTEXTLENGTH, 0, 0));
+        char cut[3] = "";
+        EXPECT_EQ(LRESULT(strlen(row.count) < 2 ? strlen(row.count) : 2),
+                  SendMessageA(row.label, WM_GETTEXT, sizeof cut, LPARAM(cut)));
+        EXPECT_EQ(std::string(row.count).substr(0, 2), cut) << "a short buffer gets the text cut, with its NUL";
+    }
+    EXPECT_NE("50", ownText(form->LabelSCreated)) << "the control has not been given the count yet";
+
+    DWORD deadline = GetTickCount() + 5000;
+    while (form->LabelsChanged && GetTickCount() < deadline) {
+        ProcessMessages(form);
+        Sleep(10);
+    }
+    for (const auto& row : labels) {
+        EXPECT_EQ(row.count, ownText(row.label)) << "given at the tick";
+        EXPECT_EQ(row.count, capture.viewer.WindowText(row.label));
+        EXPECT_EQ(nullptr, form->PendingLabelText(row.label));
+    }
 }
