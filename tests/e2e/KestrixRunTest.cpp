@@ -165,11 +165,30 @@ int Count(const std::string& text, const std::string& part)
     return found;
 }
 
-// The viewer's log file cut into the lines of each traced process, in order.
-std::vector<std::vector<std::string>> ProcessesOf(const std::string& log)
+// A log file's lines; an HTML page's as its text shows them, without tags and entities.
+std::vector<std::string> LinesOfLog(const std::string& log)
+{
+    if (log.rfind("<html>", 0) != 0)
+        return SplitLines(log);
+    size_t body = log.find("<body>\r\n");
+    size_t end = log.rfind("</body>");
+    if (body == std::string::npos || end == std::string::npos)
+        return {"not an HTML log file"};
+    std::string text = log.substr(body + 8, end - body - 8);
+    const std::pair<std::regex, const char*> replacements[] = {
+        {std::regex("</?span[^>]*>|<br />"), ""}, {std::regex("&nbsp;"), " "}, {std::regex("&lt;"), "<"},
+        {std::regex("&gt;"), ">"},                {std::regex("&amp;"), "&"},
+    };
+    for (const auto& replacement : replacements)
+        text = std::regex_replace(text, replacement.first, replacement.second);
+    return SplitLines(text);
+}
+
+// A log file's lines cut into those of each traced process, in order.
+std::vector<std::vector<std::string>> ProcessesOf(const std::vector<std::string>& lines)
 {
     std::vector<std::vector<std::string>> processes;
-    for (const std::string& line : SplitLines(log)) {
+    for (const std::string& line : lines) {
         if (line.rfind("process attached", 0) == 0)
             processes.emplace_back();
         if (!processes.empty())
@@ -201,17 +220,24 @@ Totals TotalsOf(std::vector<JsonObject>& lines)
 
 TEST(KestrixRun, SamplesTracedAsTheViewerTracesThem)
 {
-    // Samples whose every socket runs the same course each time.
+    // Samples whose every socket runs the same course each time, at each level and as HTML.
     const char* const compared[] = {"tcp_blocking.exe", "udp.exe", "transmitfile.exe", "sockopts.exe"};
-    for (DWORD detail = 0; detail <= 2; detail++) {
-        std::string level = LevelNames[detail];
+    const struct {
+        DWORD detail;
+        const char* extension;
+    } files[] = {{0, ".txt"}, {1, ".txt"}, {2, ".txt"}, {2, ".htm"}};
+    for (const auto& file : files) {
+        std::string level = LevelNames[file.detail] + std::string(" ") + file.extension;
+        std::string runName = std::string("e2e-run") + file.extension;
+        std::string viewerName = std::string("e2e-run-viewer") + file.extension;
         std::vector<std::vector<History>> byRun;
         for (const char* sample : compared) {
-            EXPECT_EQ(0u, RunKestrix("--detail " + level + " --output e2e-run.txt " + sample))
+            EXPECT_EQ(0u, RunKestrix("--detail " + std::string(LevelNames[file.detail]) + " --output " + runName +
+                                     " " + sample))
                 << sample << " at " << level << "\n" << ReadWholeFile(RunOutput);
-            byRun.push_back(FullHistories(SplitLines(ReadWholeFile("e2e-run.txt"))));
+            byRun.push_back(FullHistories(LinesOfLog(ReadWholeFile(runName.c_str()))));
         }
-        Viewer viewer(ViewerLog, detail);
+        Viewer viewer(viewerName.c_str(), file.detail);
         ASSERT_TRUE(viewer.Ready() && viewer.Start());
         for (int i = 0; i < int(sizeof compared / sizeof compared[0]); i++) {
             EXPECT_EQ(0u, RunToEnd(compared[i]));
@@ -219,15 +245,19 @@ TEST(KestrixRun, SamplesTracedAsTheViewerTracesThem)
             EXPECT_TRUE(WaitUntil([&] { return Count(viewer.LogFile(), WaitingLine) == i + 2; }, Patience));
         }
         EXPECT_TRUE(viewer.Stop());
-        std::vector<std::vector<std::string>> processes = ProcessesOf(viewer.LogFile());
+        std::vector<std::vector<std::string>> processes = ProcessesOf(LinesOfLog(viewer.LogFile()));
         ASSERT_EQ(byRun.size(), processes.size());
         for (size_t i = 0; i < byRun.size(); i++)
             EXPECT_EQ(FullHistories(processes[i]), byRun[i]) << compared[i] << " at " << level;
     }
 
     // Every other sample exits with its own code, traced at each level.
-    const char* const others[] = {"overlapped.exe", "ipv6.exe", "nonblocking.exe", "async_select.exe", "event_select.exe",
-                                  "acceptex.exe", "wsarecvmsg.exe", "wsa_variants.exe", "poll_sendmsg.exe"};
+    // The HTTP pair's first process to make a socket call is the server; kestrixrun traces it,
+    // then waits for run_pair.
+    const char* const others[] = {"overlapped.exe",   "ipv6.exe",         "nonblocking.exe",
+                                  "async_select.exe", "event_select.exe", "acceptex.exe",
+                                  "wsarecvmsg.exe",   "wsa_variants.exe", "poll_sendmsg.exe",
+                                  "run_pair.exe http_server.exe http_client.exe"};
     for (const char* level : LevelNames)
         for (const char* sample : others) {
             EXPECT_EQ(0u, RunKestrix(std::string("--detail ") + level + " --format jsonl --output e2e-run.jsonl " +
