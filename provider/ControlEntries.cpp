@@ -87,7 +87,7 @@ int WSPAPI WSPIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD c
                     lpvOutBuffer, cbOutBuffer, 0, lpErrno);
         return SOCKET_ERROR;
     }
-    BOOL managed = lpOverlapped && !overlappedPassThrough;
+    BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
     int result;
     if (dwIoControlCode == SIO_GET_EXTENSION_FUNCTION_POINTER) {
         BOOL forward = TRUE;

@@ -36,16 +36,10 @@ static int StartTransfer(SocketContext* context, OperationKind kind, const WSABU
     return SOCKET_ERROR;
 }
 
-// Overlapped calls of a traced process go through the manager; every other call goes below.
-static BOOL Managed(const WSAOVERLAPPED* overlapped)
-{
-    return overlapped && !overlappedPassThrough;
-}
-
 // The result is reported now unless the manager reports it at completion.
-static BOOL ReportedNow(int result, const WSAOVERLAPPED* overlapped, const int* lpErrno)
+static BOOL ReportedNow(int result, BOOL managed, const int* lpErrno)
 {
-    return !Managed(overlapped) || (result == SOCKET_ERROR && *lpErrno != WSA_IO_PENDING);
+    return !managed || (result == SOCKET_ERROR && *lpErrno != WSA_IO_PENDING);
 }
 
 // The receive flags are an in-out cell the operation keeps its own copy of.
@@ -72,7 +66,8 @@ int WSPAPI WSPRecv(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     ReportRecvStart(context, lpBuffers, dwBufferCount, lpFlags, lpOverlapped);
     int result;
-    if (Managed(lpOverlapped)) {
+    BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
+    if (managed) {
         result = StartTransfer(context, OpRecv, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
@@ -84,7 +79,7 @@ int WSPAPI WSPRecv(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
         if (result != SOCKET_ERROR)
             AddToTotal(&context->bytesReceived, ReadableValue(lpNumberOfBytesRecvd));
     }
-    if (ReportedNow(result, lpOverlapped, lpErrno))
+    if (ReportedNow(result, managed, lpErrno))
         ReportRecvResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd, lpFlags,
                          lpErrno);
     ReleaseAfterCall(context);
@@ -105,7 +100,8 @@ int WSPAPI WSPRecvFrom(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     ReportRecvFromStart(context, lpBuffers, dwBufferCount, lpFlags, lpOverlapped);
     int result;
-    if (Managed(lpOverlapped)) {
+    BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
+    if (managed) {
         result = StartTransfer(context, OpRecvFrom, lpBuffers, dwBufferCount,
                                lpNumberOfBytesRecvd, lpOverlapped, lpCompletionRoutine,
                                lpThreadId, lpErrno, [&](auto& args) {
@@ -120,7 +116,7 @@ int WSPAPI WSPRecvFrom(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
         if (result != SOCKET_ERROR)
             AddToTotal(&context->bytesReceived, ReadableValue(lpNumberOfBytesRecvd));
     }
-    if (ReportedNow(result, lpOverlapped, lpErrno))
+    if (ReportedNow(result, managed, lpErrno))
         ReportRecvFromResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
                              lpFlags, lpFrom, lpFromlen, lpErrno);
     ReleaseAfterCall(context);
@@ -140,7 +136,8 @@ int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lp
     }
     ReportSendStart(context, lpBuffers, dwBufferCount, dwFlags, lpOverlapped);
     int result;
-    if (Managed(lpOverlapped)) {
+    BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
+    if (managed) {
         result = StartTransfer(context, OpSend, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
@@ -153,7 +150,7 @@ int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lp
         if (result != SOCKET_ERROR)
             AddToTotal(&context->bytesSent, ReadableValue(lpNumberOfBytesSent));
     }
-    if (ReportedNow(result, lpOverlapped, lpErrno))
+    if (ReportedNow(result, managed, lpErrno))
         ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
     ReleaseAfterCall(context);
     return result;
@@ -189,7 +186,8 @@ int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     }
     ReportSendToStart(context, lpBuffers, dwBufferCount, dwFlags, lpTo, iTolen, lpOverlapped);
     int result;
-    if (Managed(lpOverlapped)) {
+    BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
+    if (managed) {
         result = StartTransfer(context, OpSendTo, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
@@ -203,7 +201,7 @@ int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
         if (result != SOCKET_ERROR)
             AddToTotal(&context->bytesSent, ReadableValue(lpNumberOfBytesSent));
     }
-    if (ReportedNow(result, lpOverlapped, lpErrno))
+    if (ReportedNow(result, managed, lpErrno))
         ReportSendResult(result, context, lpBuffers, dwBufferCount, lpNumberOfBytesSent, lpErrno);
     ReleaseAfterCall(context);
     return result;

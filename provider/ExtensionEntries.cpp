@@ -28,18 +28,6 @@ static int ErrorAfter(BOOL done)
     return done ? 0 : WSAGetLastError();
 }
 
-// The manager reports this call at its completion; a process no viewer traces has no manager.
-static BOOL Managed(const void* overlapped)
-{
-    return overlapped && !overlappedPassThrough;
-}
-
-// What the call hands the provider below when it goes there directly.
-static LPWSAOVERLAPPED DirectOverlapped(LPWSAOVERLAPPED overlapped)
-{
-    return overlappedPassThrough ? overlapped : nullptr;
-}
-
 // A record of the kind, its arguments stored by fill (0, or an error that refuses the call),
 // then issued: 0, WSA_IO_PENDING or the error of a call that did not get under way.
 template <typename Fill>
@@ -74,9 +62,9 @@ BOOL PASCAL LayerTransmitFile(SOCKET hSocket, HANDLE hFile, DWORD nNumberOfBytes
     }
     ReportTransmitFileStart(context, hFile, nNumberOfBytesToWrite, nNumberOfBytesPerSend,
                             lpOverlapped, lpTransmitBuffers, dwReserved);
-    if (!Managed(lpOverlapped)) {
+    if (!ManagedOverlapped(context, lpOverlapped, FALSE)) {
         BOOL done = lower(context->lowerSocket, hFile, nNumberOfBytesToWrite,
-                          nNumberOfBytesPerSend, DirectOverlapped(lpOverlapped),
+                          nNumberOfBytesPerSend, lpOverlapped,
                           lpTransmitBuffers, dwReserved);
         error = ErrorAfter(done);
         if (error != WSA_IO_PENDING)
@@ -141,10 +129,10 @@ BOOL PASCAL LayerAcceptEx(SOCKET sListenSocket, SOCKET sAcceptSocket, PVOID lpOu
     // Only for the report's address text: without it the address is not shown.
     LowerExtension(listening, ExtensionGetAcceptExSockaddrs);
     ReportAcceptExStart(sListenSocket, sAcceptSocket);
-    if (!Managed(lpOverlapped)) {
+    if (!ManagedOverlapped(listening, lpOverlapped, FALSE)) {
         BOOL done = lower(listening->lowerSocket, accepting->lowerSocket, lpOutputBuffer,
                           dwReceiveDataLength, dwLocalAddressLength, dwRemoteAddressLength,
-                          lpdwBytesReceived, DirectOverlapped(lpOverlapped));
+                          lpdwBytesReceived, lpOverlapped);
         error = ErrorAfter(done);
         // A call done at once says in its cell how many of the first bytes came with it.
         DWORD received = done ? ReadableValue(lpdwBytesReceived) : 0;
@@ -206,9 +194,9 @@ BOOL PASCAL LayerConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID lp
         return FailWith(WSAEFAULT);
     }
     ReportConnectExStart(s, name, namelen);
-    if (!Managed(lpOverlapped)) {
+    if (!ManagedOverlapped(context, lpOverlapped, FALSE)) {
         BOOL done = lower(context->lowerSocket, name, namelen, lpSendBuffer, dwSendDataLength,
-                          lpdwBytesSent, DirectOverlapped(lpOverlapped));
+                          lpdwBytesSent, lpOverlapped);
         error = ErrorAfter(done);
         // The first bytes went with the connection; the close report counts them.
         if (done && !lpOverlapped)
@@ -236,7 +224,7 @@ BOOL PASCAL LayerConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID lp
 // The untraced extensions: the socket's context, the lower function, and the call below, at
 // once or through the manager (issue). Returns the call's success, with the last error set.
 template <typename Direct, typename IssueCall>
-static BOOL Untraced(SOCKET s, ExtensionFunction which, LPWSAOVERLAPPED overlapped,
+static BOOL Untraced(SOCKET s, ExtensionFunction which, LPWSAOVERLAPPED overlapped, BOOL hasRoutine,
                      Direct direct, IssueCall issue)
 {
     int error = 0;
@@ -248,8 +236,8 @@ static BOOL Untraced(SOCKET s, ExtensionFunction which, LPWSAOVERLAPPED overlapp
         ReleaseAfterCall(context);
         return FailWith(WSAEFAULT);
     }
-    if (!Managed(overlapped)) {
-        BOOL done = direct(context, lower, DirectOverlapped(overlapped));
+    if (!ManagedOverlapped(context, overlapped, hasRoutine)) {
+        BOOL done = direct(context, lower, overlapped);
         error = ErrorAfter(done);
     } else {
         error = issue(context);
@@ -263,7 +251,7 @@ BOOL PASCAL LayerTransmitPackets(SOCKET hSocket, LPTRANSMIT_PACKETS_ELEMENT lpPa
                                  DWORD dwFlags)
 {
     return Untraced(
-        hSocket, ExtensionTransmitPackets, lpOverlapped,
+        hSocket, ExtensionTransmitPackets, lpOverlapped, FALSE,
         [&](SocketContext* context, void* lower, LPOVERLAPPED overlapped) {
             return reinterpret_cast<LPFN_TRANSMITPACKETS>(lower)(
                 context->lowerSocket, lpPacketArray, nElementCount, nSendSize, overlapped,
@@ -283,7 +271,7 @@ BOOL PASCAL LayerDisconnectEx(SOCKET s, LPOVERLAPPED lpOverlapped, DWORD dwFlags
                               DWORD dwReserved)
 {
     return Untraced(
-        s, ExtensionDisconnectEx, lpOverlapped,
+        s, ExtensionDisconnectEx, lpOverlapped, FALSE,
         [&](SocketContext* context, void* lower, LPOVERLAPPED overlapped) {
             return reinterpret_cast<LPFN_DISCONNECTEX>(lower)(context->lowerSocket, overlapped,
                                                               dwFlags, dwReserved);
@@ -325,7 +313,7 @@ INT PASCAL LayerRecvMsg(SOCKET s, LPWSAMSG lpMsg, LPDWORD lpdwNumberOfBytesRecvd
                         LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine)
 {
     BOOL done = Untraced(
-        s, ExtensionRecvMsg, lpOverlapped,
+        s, ExtensionRecvMsg, lpOverlapped, lpCompletionRoutine != nullptr,
         [&](SocketContext* context, void* lower, LPWSAOVERLAPPED overlapped) {
             // The routine goes below only with the application's own overlapped.
             BOOL received = reinterpret_cast<LPFN_WSARECVMSG>(lower)(

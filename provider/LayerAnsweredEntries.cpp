@@ -162,7 +162,7 @@ BOOL WSPAPI WSPGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWO
                                    BOOL fWait, LPDWORD lpdwFlags, LPINT lpErrno)
 {
     return ForwardOnSocket(s, lpErrno, FALSE, [&](SocketContext* context) {
-        if (overlappedPassThrough)
+        if (overlappedPassThrough && !context->completesThroughLayer)
             return CALL_LOWER(context, lpWSPGetOverlappedResult, lpOverlapped, lpcbTransfer,
                               fWait, lpdwFlags, lpErrno);
         return ReadOverlappedResult(lpOverlapped, lpcbTransfer, fWait, lpdwFlags, lpErrno);

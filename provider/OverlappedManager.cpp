@@ -208,6 +208,23 @@ int StartOverlappedManager()
     return result;
 }
 
+BOOL ManagedOverlapped(SocketContext* context, const WSAOVERLAPPED* overlapped, BOOL hasRoutine)
+{
+    if (!overlapped)
+        return FALSE;
+    if (!overlappedPassThrough || context->completesThroughLayer)
+        return TRUE;
+    // an overlapped the application cannot have is left to the provider below to refuse
+    if (hasRoutine || IsBadReadPtr(overlapped, sizeof(*overlapped)) || overlapped->hEvent)
+        return FALSE;
+    // without a worker the call is better below than refused
+    StartOverlappedManager();
+    if (!managerRunning)
+        return FALSE;
+    InterlockedExchange(&context->completesThroughLayer, 1);
+    return TRUE;
+}
+
 int StopOverlappedManager()
 {
     EnterCriticalSection(&poolLock);

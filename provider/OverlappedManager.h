@@ -141,9 +141,17 @@ extern HANDLE queueWorker;   // the queue's worker: queue mode's only one, or po
 
 // TRUE in a process that no viewer traces (none claimed it at attach, so none ever will): its
 // overlapped calls go straight to the provider below with the application's own overlapped,
-// as there is nothing to report at their completion, and no manager is started. Set by the
-// first WSPStartup.
+// as there is nothing to report at their completion, and no manager is started until a socket
+// needs it (ManagedOverlapped). Set by the first WSPStartup.
 extern BOOL overlappedPassThrough;
+
+// Whether an overlapped call on the socket goes through the manager: every one in a traced
+// process. In an untraced one, a call with neither an event nor a completion routine is meant
+// for a completion port: the provider below would complete it on its own socket, which the
+// application never bound to its port, so the packet would never come. Such a call puts its
+// socket's overlapped calls through the manager for good, starting it on first need; the
+// manager completes them on the application's own handle. Other calls go below directly.
+BOOL ManagedOverlapped(SocketContext* context, const WSAOVERLAPPED* overlapped, BOOL hasRoutine);
 
 // 0, WSAENOBUFS or WSAEPROVIDERFAILEDINIT. Called under mainLock by the first WSPStartup.
 int StartOverlappedManager();

@@ -28,6 +28,8 @@ struct SocketContext {
     HANDLE heap;               // the privateHeap it came from, which it goes back to even when
                                // a call kept it past its teardown
     BOOL closeReported;        // the teardown reported its close already
+    volatile LONG completesThroughLayer;   // an untraced process's overlapped calls on this socket
+                                           // go through the manager; see ManagedOverlapped
 };
 
 SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,
