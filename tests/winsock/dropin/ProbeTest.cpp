@@ -153,6 +153,7 @@ TEST_F(ProbeRouting, SocketRequestsPickTheFirstMatchingEntry)
         {AF_INET, SOCK_RAW, IPPROTO_ICMP, WSAESOCKTNOSUPPORT},
         {AF_IPX, SOCK_DGRAM, 0, WSAEAFNOSUPPORT},
         {AF_UNSPEC, 0, 0, WSAEINVAL},
+        {AF_UNSPEC, SOCK_STREAM, 0, WSAEINVAL}, // only a protocol can stand for the family
     };
     for (const Request& row : requests) {
         SCOPED_TRACE(testing::Message() << "af " << row.af << " type " << row.type << " protocol "
@@ -175,6 +176,45 @@ TEST_F(ProbeRouting, SocketRequestsPickTheFirstMatchingEntry)
     int error = 0;
     EXPECT_EQ(ContextOf(named, &error), state->lastContext) << "made by the probe";
     closesocket(named);
+}
+
+// The errors Wine's own library gives for these, where a provider would otherwise write
+// through the application's pointer.
+TEST_F(ProbeRouting, DuplicateSocketRefusesBadArguments)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(s, INVALID_SOCKET) << WSAGetLastError();
+    WSAPROTOCOL_INFOW wide;
+    WSAPROTOCOL_INFOA narrow;
+    auto* unwritable = reinterpret_cast<void*>(1);
+    struct Row {
+        const char* name;
+        SOCKET socket;
+        DWORD process;
+        void* wideInfo;
+        void* narrowInfo;
+        int expectedError;
+    } rows[] = {
+        {"null information", s, GetCurrentProcessId(), nullptr, nullptr, WSAEFAULT},
+        {"unwritable information", s, GetCurrentProcessId(), unwritable, unwritable, WSAEFAULT},
+        {"process 0", s, 0, &wide, &narrow, WSAEINVAL},
+        {"no such process", s, 0x7ffffff0, &wide, &narrow, WSAEINVAL},
+        {"no socket", 0x7ff0, GetCurrentProcessId(), &wide, &narrow, WSAENOTSOCK},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WSASetLastError(0xdeadbeef);
+        EXPECT_EQ(WSADuplicateSocketW(row.socket, row.process,
+                                      static_cast<LPWSAPROTOCOL_INFOW>(row.wideInfo)),
+                  SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), row.expectedError) << "W";
+        WSASetLastError(0xdeadbeef);
+        EXPECT_EQ(WSADuplicateSocketA(row.socket, row.process,
+                                      static_cast<LPWSAPROTOCOL_INFOA>(row.narrowInfo)),
+                  SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), row.expectedError) << "A";
+    }
+    closesocket(s);
 }
 
 TEST_F(ProbeRouting, OverlappedCompletionThroughTheUpcalls)
