@@ -41,15 +41,21 @@ HANDLE OpenDevice()
     return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
 }
 
-// The driver lies beside the drop-in, whatever WS2LAYER_HOME says.
+// The driver lies in the drop-in's home, as the base provider does: the drop-in's own folder
+// unless WS2LAYER_HOME names another (scripts/ws2run.sh runs a program beside a link to the
+// drop-in in a temporary folder, with WS2LAYER_HOME naming the build's).
 bool DriverPath(WCHAR (&path)[MAX_PATH])
 {
+    DWORD length = ExpandEnvironmentStringsW(L"%WS2LAYER_HOME%\\" WS2_HANDLE_DRIVER_FILE, path,
+                                             MAX_PATH);
+    if (length > 0 && length <= MAX_PATH && path[0] != L'%')
+        return true;
     HMODULE self = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&OpenDevice), &self))
         return false;
-    DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+    length = GetModuleFileNameW(self, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return false;
     WCHAR* slash = wcsrchr(path, L'\\');
@@ -115,7 +121,7 @@ BOOL CALLBACK SetUpDevice(PINIT_ONCE, PVOID, PVOID*)
     }
     WCHAR path[MAX_PATH];
     if (!DriverPath(path) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
-        ReportMissingDriver(L"it is not beside the drop-in", GetLastError());
+        ReportMissingDriver(L"it is not in the drop-in's home (WS2LAYER_HOME)", GetLastError());
         return TRUE;
     }
     if (!StartDriver(path))
