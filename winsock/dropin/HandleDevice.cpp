@@ -159,8 +159,12 @@ bool CompleteOnDeviceHandle(HANDLE handle, LPWSAOVERLAPPED overlapped, DWORD err
     Ws2HandleCompletion completion;
     completion.status = error == 0 ? 0 : winsockErrorStatus | static_cast<LONG>(error & 0xFFFF);
     completion.bytes = bytes;
-    if (DeviceIoControl(handle, WS2_HANDLE_COMPLETE_REQUEST, &completion, sizeof completion,
-                        nullptr, 0, nullptr, overlapped))
-        return true;
-    return GetLastError() == ERROR_IO_PENDING;
+    // The provider's thread may be the application's, whose last error this must not change.
+    DWORD lastError = GetLastError();
+    bool issued = DeviceIoControl(handle, WS2_HANDLE_COMPLETE_REQUEST, &completion,
+                                  sizeof completion, nullptr, 0, nullptr, overlapped) ||
+                  GetLastError() == ERROR_IO_PENDING;
+    if (issued)
+        SetLastError(lastError);
+    return issued;
 }

@@ -94,8 +94,8 @@ int WSPAPI ProbeCloseSocket(SOCKET s, LPINT lpErrno)
 }
 
 int WSPAPI ProbeRecv(SOCKET s, LPWSABUF, DWORD, LPDWORD, LPDWORD, LPWSAOVERLAPPED lpOverlapped,
-                     LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine,
-                     LPWSATHREADID lpThreadId, LPINT lpErrno)
+                     LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine, LPWSATHREADID,
+                     LPINT lpErrno)
 {
     if (!lpOverlapped)
         return Fail(lpErrno, WSAEOPNOTSUPP);
@@ -111,7 +111,6 @@ int WSPAPI ProbeRecv(SOCKET s, LPWSABUF, DWORD, LPDWORD, LPDWORD, LPWSAOVERLAPPE
         HeapFree(GetProcessHeap(), 0, receive);
         return SOCKET_ERROR;
     }
-    (void)lpThreadId;
     lpOverlapped->Internal = WSS_OPERATION_IN_PROGRESS;
     EnterCriticalSection(&pendingLock);
     int slot = 0;
