@@ -29,7 +29,7 @@ protected:
         ASSERT_EQ(WSCInstallProvider(&guid, L"%WS2LAYER_HOME%\\probewsp.dll", entries, 2, &error),
                   0)
             << error;
-        probeId = CatalogEntries().at(4).dwCatalogEntryId;
+        probeId = CatalogEntries().at(seededIds.size()).dwCatalogEntryId;
         // The test keeps its own reference, so the counters outlive the layer's cleanups.
         probe = LoadLibraryW(L"probewsp.dll");
         ASSERT_NE(probe, nullptr);

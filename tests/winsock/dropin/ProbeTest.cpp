@@ -150,7 +150,8 @@ TEST_F(ProbeRouting, SocketRequestsPickTheFirstMatchingEntry)
         {AF_UNSPEC, SOCK_DGRAM, IPPROTO_UDP, 0},
         {probeFamily, SOCK_STREAM, 0, 0},
         {AF_INET, SOCK_DGRAM, IPPROTO_TCP, WSAEPROTONOSUPPORT},
-        {AF_INET, SOCK_RAW, IPPROTO_ICMP, WSAESOCKTNOSUPPORT},
+        {AF_INET, SOCK_RAW, 9999, WSAEPROTONOSUPPORT}, // beyond the raw entry's range
+        {AF_INET, SOCK_SEQPACKET, 0, WSAESOCKTNOSUPPORT},
         {AF_IPX, SOCK_DGRAM, 0, WSAEAFNOSUPPORT},
         {AF_UNSPEC, 0, 0, WSAEINVAL},
         {AF_UNSPEC, SOCK_STREAM, 0, WSAEINVAL}, // only a protocol can stand for the family
