@@ -103,6 +103,9 @@ TEST_F(BadArguments, WSASocketGivesWinesErrorsButWhereTheCatalogDecides)
         // Windows looks the entry up by its id; Wine's own has no catalog to look in.
         {"unknown catalog id", FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
          &unknownId, 0, WSAEINVAL},
+        // With no type, the catalog finds the raw entry whose range holds the protocol.
+        {"IPv6 raw protocol without type", AF_INET6, 0, IPPROTO_RAW, nullptr, WSAESOCKTNOSUPPORT,
+         0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
