@@ -7,7 +7,7 @@
 # Sample programs that check themselves; the HTTP pair is listed apart.
 set(KESTRIX_SELF_CHECKING_SAMPLES
     tcp_blocking udp ipv6 nonblocking sockopts overlapped async_select event_select
-    acceptex transmitfile wsarecvmsg wsa_variants poll_sendmsg
+    acceptex transmitfile wsarecvmsg wsa_variants poll_sendmsg iocp_server
     CACHE INTERNAL "sample programs that check their own results")
 set(KESTRIX_SAMPLES ${KESTRIX_SELF_CHECKING_SAMPLES} http_server http_client
     CACHE INTERNAL "all sample programs")

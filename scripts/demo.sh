@@ -47,7 +47,7 @@ drive wait-status 1 Started 20000
 drive wait-last-line "$waiting" 20000
 
 samples=(http_pair tcp_blocking udp ipv6 nonblocking sockopts overlapped event_select async_select
-         acceptex transmitfile wsarecvmsg wsa_variants poll_sendmsg)
+         acceptex transmitfile wsarecvmsg wsa_variants poll_sendmsg iocp_server)
 failed=()
 for sample in "${samples[@]}"; do
   echo

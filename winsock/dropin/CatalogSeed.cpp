@@ -11,7 +11,10 @@ constexpr DWORD streamFlags = XP1_IFS_HANDLES | XP1_EXPEDITED_DATA | XP1_GRACEFU
 constexpr DWORD datagramFlags = XP1_IFS_HANDLES | XP1_SUPPORT_BROADCAST |
                                 XP1_SUPPORT_MULTIPOINT | XP1_MESSAGE_ORIENTED | XP1_CONNECTIONLESS;
 
-// The values Wine's own WSAEnumProtocolsW reports for these four, with the base provider's GUID.
+// The values Wine's own WSAEnumProtocolsW reports for TCP and UDP, with the base provider's GUID.
+// Wine's own lists no raw entry but makes raw sockets without one; the raw entries take the ids
+// and the protocol range Windows gives its RAW/IP and RAW/IPv6 entries (the ids Wine leaves out),
+// with the datagram entries' flags.
 const WSAPROTOCOL_INFOW seedEntries[] = {
     {.dwServiceFlags1 = streamFlags, .dwProviderFlags = PFL_MATCHES_PROTOCOL_ZERO,
      .ProviderId = BaseProviderId, .dwCatalogEntryId = 1001,
@@ -25,6 +28,12 @@ const WSAPROTOCOL_INFOW seedEntries[] = {
      .iAddressFamily = AF_INET, .iMaxSockAddr = sizeof(sockaddr_in),
      .iMinSockAddr = sizeof(sockaddr_in), .iSocketType = SOCK_DGRAM, .iProtocol = IPPROTO_UDP,
      .dwMessageSize = 0xffbb, .szProtocol = L"UDP/IP"},
+    {.dwServiceFlags1 = datagramFlags, .dwProviderFlags = PFL_MATCHES_PROTOCOL_ZERO,
+     .ProviderId = BaseProviderId, .dwCatalogEntryId = 1003,
+     .ProtocolChain = {.ChainLen = BASE_PROTOCOL, .ChainEntries = {1003}}, .iVersion = 2,
+     .iAddressFamily = AF_INET, .iMaxSockAddr = sizeof(sockaddr_in),
+     .iMinSockAddr = sizeof(sockaddr_in), .iSocketType = SOCK_RAW, .iProtocol = 0,
+     .iProtocolMaxOffset = 255, .dwMessageSize = 0xffbb, .szProtocol = L"RAW/IP"},
     {.dwServiceFlags1 = streamFlags, .dwProviderFlags = PFL_MATCHES_PROTOCOL_ZERO,
      .ProviderId = BaseProviderId, .dwCatalogEntryId = 1004,
      .ProtocolChain = {.ChainLen = BASE_PROTOCOL, .ChainEntries = {1004}}, .iVersion = 2,
@@ -36,6 +45,12 @@ const WSAPROTOCOL_INFOW seedEntries[] = {
      .iAddressFamily = AF_INET6, .iMaxSockAddr = 28, .iMinSockAddr = 28,
      .iSocketType = SOCK_DGRAM, .iProtocol = IPPROTO_UDP, .dwMessageSize = 0xffbb,
      .szProtocol = L"UDP/IPv6"},
+    {.dwServiceFlags1 = datagramFlags, .dwProviderFlags = PFL_MATCHES_PROTOCOL_ZERO,
+     .ProviderId = BaseProviderId, .dwCatalogEntryId = 1006,
+     .ProtocolChain = {.ChainLen = BASE_PROTOCOL, .ChainEntries = {1006}}, .iVersion = 2,
+     .iAddressFamily = AF_INET6, .iMaxSockAddr = 28, .iMinSockAddr = 28,
+     .iSocketType = SOCK_RAW, .iProtocol = 0, .iProtocolMaxOffset = 255,
+     .dwMessageSize = 0xffbb, .szProtocol = L"RAW/IPv6"},
 };
 
 // The path starts with a variable the drop-in sets to its own folder, so a prefix's catalog
@@ -53,5 +68,5 @@ void SeedCatalog(Catalog& catalog)
         lstrcpynW(entry.path, basePath, MAX_PATH);
         catalog.entries.push_back(entry);
     }
-    catalog.nextCatalogId = 1006;
+    catalog.nextCatalogId = 1007;
 }

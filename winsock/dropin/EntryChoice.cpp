@@ -34,7 +34,8 @@ int ChooseSocketEntry(int af, int type, int protocol, const WSAPROTOCOL_INFOW* i
         return error;
     if (info)
         return ChooseNamedEntry(catalog, *info, chosen);
-    if (af == AF_UNSPEC && type == 0 && protocol == 0)
+    // With no family, only a protocol can pick the entry (Wine's own and Windows agree).
+    if (af == AF_UNSPEC && protocol == 0)
         return WSAEINVAL;
     // The error names the first of family, type and protocol that nothing matched.
     bool familySeen = false;

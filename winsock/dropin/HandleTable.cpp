@@ -1,4 +1,5 @@
 #include "HandleTable.h"
+#include "HandleDevice.h"
 #include <new>
 #include <unordered_map>
 
@@ -54,22 +55,25 @@ static bool Store(SOCKET s, const SocketOwner& owner)
 bool RecordIfsHandle(SOCKET s, Provider* provider)
 {
     AcquireSRWLockExclusive(&tableLock);
-    bool stored = Store(s, SocketOwner{provider, false, 0, ++nextGeneration});
+    bool stored = Store(s, SocketOwner{provider, false, false, 0, ++nextGeneration});
     ReleaseSRWLockExclusive(&tableLock);
     return stored;
 }
 
 SOCKET MakeSocketHandle(Provider* provider, DWORD_PTR context, int* error)
 {
-    // An unnamed event makes a handle value that no real socket of the process can have.
-    HANDLE value = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // Either kind of handle is a value that no real socket of the process can have.
+    HANDLE value = OpenDeviceHandle();
+    bool device = value != nullptr;
+    if (!device)
+        value = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!value) {
         *error = WSAENOBUFS;
         return INVALID_SOCKET;
     }
     SOCKET s = reinterpret_cast<SOCKET>(value);
     AcquireSRWLockExclusive(&tableLock);
-    bool stored = Store(s, SocketOwner{provider, true, context, ++nextGeneration});
+    bool stored = Store(s, SocketOwner{provider, true, device, context, ++nextGeneration});
     ReleaseSRWLockExclusive(&tableLock);
     if (!stored) {
         CloseHandle(value);

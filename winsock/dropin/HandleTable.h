@@ -6,6 +6,7 @@
 struct SocketOwner {
     Provider* provider;
     bool madeHere;      // made by WPUCreateSocketHandle, so it carries a context
+    bool deviceHandle;  // made here as an open of the handle driver's device, else an event
     DWORD_PTR context;
     unsigned generation; // tells a handle value apart from an earlier use of the same value
 };
@@ -17,7 +18,8 @@ bool FindSocketOwner(SOCKET s, SocketOwner& owner);
 // when no memory is left for it.
 bool RecordIfsHandle(SOCKET s, Provider* provider);
 
-// Makes a new handle value for provider; INVALID_SOCKET with *error set on failure.
+// Makes a new handle for provider: an open of the handle driver's device, or, when the driver
+// cannot be had, an unnamed event; INVALID_SOCKET with *error set on failure.
 SOCKET MakeSocketHandle(Provider* provider, DWORD_PTR context, int* error);
 
 // Forgets a handle made by MakeSocketHandle and frees its value; false when s is not one.

@@ -122,6 +122,11 @@ SOCKET WSAAPI WSAJoinLeaf(SOCKET s, const sockaddr* name, int namelen, LPWSABUF 
 
 int WSAAPI WSADuplicateSocketW(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOW lpProtocolInfo)
 {
+    // A provider writes the structure without asking whether it can.
+    if (!WinsockStarted())
+        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
+    if (IsBadWritePtr(lpProtocolInfo, sizeof *lpProtocolInfo))
+        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
     return RouteSocketCall(s, [&](const WSPPROC_TABLE& table, int* error) {
         return table.lpWSPDuplicateSocket(s, dwProcessId, lpProtocolInfo, error);
     });
@@ -129,7 +134,9 @@ int WSAAPI WSADuplicateSocketW(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOW 
 
 int WSAAPI WSADuplicateSocketA(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOA lpProtocolInfo)
 {
-    if (!lpProtocolInfo)
+    if (!WinsockStarted())
+        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
+    if (IsBadWritePtr(lpProtocolInfo, sizeof *lpProtocolInfo))
         return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
     WSAPROTOCOL_INFOW wide;
     int result = WSADuplicateSocketW(s, dwProcessId, &wide);

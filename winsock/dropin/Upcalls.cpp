@@ -1,5 +1,6 @@
 // The upcalls a provider makes into the Winsock layer, and WPUCompleteOverlappedRequest, which
 // providers import by name.
+#include "HandleDevice.h"
 #include "HandleTable.h"
 #include "Providers.h"
 
@@ -184,12 +185,23 @@ extern "C" int WSPAPI WPUCompleteOverlappedRequest(SOCKET s, LPWSAOVERLAPPED lpO
             *lpErrno = WSAEINVAL;
         return SOCKET_ERROR;
     }
-    // Only Internal and InternalHigh are the Winsock layer's: Offset and OffsetHigh belong to
-    // the provider, which keeps its own record of the outcome there for its
-    // WSPGetOverlappedResult. The byte count goes first, then the status a waiter polls on,
-    // which never again reads "in progress".
-    lpOverlapped->InternalHigh = cbTransferred;
     LONG status = dwError == WSS_OPERATION_IN_PROGRESS ? WSAEINVAL : static_cast<LONG>(dwError);
+    // The driver completes the application's own request on the handle, so its event, its port
+    // with its key, and the status and byte count come out as Windows gives them.
+    if (owner.deviceHandle) {
+        if (CompleteOnDeviceHandle(reinterpret_cast<HANDLE>(s), lpOverlapped,
+                                   static_cast<DWORD>(status), cbTransferred))
+            return 0;
+        // The application closed the handle itself, or a new object took its value.
+        if (lpErrno)
+            *lpErrno = WSAEINVAL;
+        return SOCKET_ERROR;
+    }
+    // An event handle cannot reach a port: only Internal and InternalHigh are the Winsock
+    // layer's, as Offset and OffsetHigh belong to the provider, which keeps its own record of
+    // the outcome there for its WSPGetOverlappedResult. The byte count goes first, then the
+    // status a waiter polls on, which never again reads "in progress".
+    lpOverlapped->InternalHigh = cbTransferred;
     InterlockedExchange(reinterpret_cast<volatile LONG*>(&lpOverlapped->Internal), status);
     // The low bit of the event handle asks that no completion be posted; the event still fires.
     if (HANDLE event = reinterpret_cast<HANDLE>(

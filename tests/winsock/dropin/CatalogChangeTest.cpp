@@ -29,16 +29,16 @@ TEST_F(CatalogChange, InstallAssignsNewIdsAndFillsBaseChains)
         << error;
 
     std::vector<WSAPROTOCOL_INFOW> entries = CatalogEntries();
-    ASSERT_EQ(entries.size(), 6u);
-    DWORD highestSeed = 1005;
-    for (int i = 4; i < 6; ++i) {
+    const size_t seeded = seededIds.size();
+    ASSERT_EQ(entries.size(), seeded + 2);
+    for (size_t i = seeded; i < seeded + 2; ++i) {
         const WSAPROTOCOL_INFOW& entry = entries[i];
         SCOPED_TRACE(testing::Message() << "new entry " << i);
-        EXPECT_EQ(entry.dwCatalogEntryId, highestSeed + (i - 3));
+        EXPECT_EQ(entry.dwCatalogEntryId, firstInstalledId + (i - seeded));
         EXPECT_EQ(entry.ProtocolChain.ChainEntries[0], entry.dwCatalogEntryId);
         EXPECT_TRUE(IsEqualGUID(entry.ProviderId, baseGuid));
     }
-    EXPECT_STREQ(entries[5].szProtocol, L"probe two");
+    EXPECT_STREQ(entries[seeded + 1].szProtocol, L"probe two");
     EXPECT_EQ(PathOf(baseGuid), L"%WS2LAYER_HOME%\\probe.dll");
 
     // A layered entry, then a chain over it and a seeded base entry.
@@ -46,7 +46,7 @@ TEST_F(CatalogChange, InstallAssignsNewIdsAndFillsBaseChains)
     WSAPROTOCOL_INFOW layered = EntryLike(LAYERED_PROTOCOL, L"layer");
     ASSERT_EQ(WSCInstallProvider(&layerGuid, L"C:\\layer.dll", &layered, 1, &error), 0) << error;
     DWORD layerId = CatalogEntries().back().dwCatalogEntryId;
-    EXPECT_EQ(layerId, 1008u);
+    EXPECT_EQ(layerId, firstInstalledId + 2);
     GUID chainGuid = TestGuid(12);
     WSAPROTOCOL_INFOW chain = EntryLike(2, L"layer over [TCP/IP]");
     chain.ProtocolChain.ChainEntries[0] = layerId;
@@ -59,7 +59,7 @@ TEST_F(CatalogChange, InstallAssignsNewIdsAndFillsBaseChains)
     // Ids are never handed out twice, even after a removal.
     ASSERT_EQ(WSCDeinstallProvider(&chainGuid, &error), 0) << error;
     ASSERT_EQ(WSCInstallProvider(&chainGuid, L"C:\\layer.dll", &chain, 1, &error), 0) << error;
-    EXPECT_EQ(CatalogEntries().back().dwCatalogEntryId, 1010u);
+    EXPECT_EQ(CatalogEntries().back().dwCatalogEntryId, firstInstalledId + 4);
 }
 
 TEST_F(CatalogChange, RefusedInstallationsChangeNothing)
@@ -112,9 +112,9 @@ TEST_F(CatalogChange, DeinstallRemovesEveryEntryOfTheProvider)
     WSAPROTOCOL_INFOW pair[2] = {EntryLike(BASE_PROTOCOL, L"a"), EntryLike(BASE_PROTOCOL, L"b")};
     int error = 0xdeadbeef;
     ASSERT_EQ(WSCInstallProvider(&guid, L"C:\\x.dll", pair, 2, &error), 0) << error;
-    ASSERT_EQ(CatalogEntries().size(), 6u);
+    ASSERT_EQ(CatalogEntries().size(), seededIds.size() + 2);
     EXPECT_EQ(WSCDeinstallProvider(&guid, &error), 0) << error;
-    EXPECT_EQ(CatalogIds(), (std::vector<DWORD>{1001, 1002, 1004, 1005}));
+    EXPECT_EQ(CatalogIds(), seededIds);
 
     error = 0xdeadbeef;
     EXPECT_EQ(WSCDeinstallProvider(&guid, &error), SOCKET_ERROR);
@@ -132,13 +132,13 @@ TEST_F(CatalogChange, ProviderOrderMustBeAPermutation)
         std::vector<DWORD> ids;
         int expected;
     } cases[] = {
-        {"one missing", {1001, 1002, 1004}, WSAEINVAL},
-        {"one twice", {1001, 1002, 1004, 1004}, WSAEINVAL},
-        {"unknown id", {1001, 1002, 1004, 9999}, WSAEINVAL},
-        {"one extra", {1001, 1002, 1004, 1005, 1006}, WSAEINVAL},
-        {"id 0", {0, 1002, 1004, 1005}, WSAEINVAL},
-        {"reversed", {1005, 1004, 1002, 1001}, 0},
-        {"rotated", {1002, 1004, 1005, 1001}, 0},
+        {"one missing", {1001, 1002, 1003, 1004, 1005}, WSAEINVAL},
+        {"one twice", {1001, 1002, 1003, 1004, 1005, 1005}, WSAEINVAL},
+        {"unknown id", {1001, 1002, 1003, 1004, 1005, 9999}, WSAEINVAL},
+        {"one extra", {1001, 1002, 1003, 1004, 1005, 1006, 1007}, WSAEINVAL},
+        {"id 0", {0, 1002, 1003, 1004, 1005, 1006}, WSAEINVAL},
+        {"reversed", {1006, 1005, 1004, 1003, 1002, 1001}, 0},
+        {"rotated", {1002, 1003, 1004, 1005, 1006, 1001}, 0},
     };
     for (const OrderCase& row : cases) {
         SCOPED_TRACE(row.what);
@@ -168,21 +168,23 @@ TEST_F(CatalogChange, UpdateReplacesEntriesInPlace)
     chains[0].ProtocolChain.ChainEntries[2] = 1001;
     chains[1].ProtocolChain.ChainEntries[2] = 1002;
     ASSERT_EQ(WSCInstallProvider(&chainGuid, L"C:\\upper.dll", chains, 2, &error), 0) << error;
-    ASSERT_EQ(WSCWriteProviderOrder(std::vector<DWORD>{1007, 1001, 1002, 1004, 1005, 1006, 1008}
-                                        .data(),
-                                    7),
-              0);
+    const DWORD tcpChain = firstInstalledId + 1, udpChain = firstInstalledId + 2;
+    std::vector<DWORD> order = seededIds;
+    order.insert(order.begin(), tcpChain);
+    order.push_back(lowerId);
+    order.push_back(udpChain);
+    ASSERT_EQ(WSCWriteProviderOrder(order.data(), static_cast<DWORD>(order.size())), 0);
 
     // The removal of a layer below: take its id out of one chain and move the path.
-    WSAPROTOCOL_INFOW shortened = *FindEntry(CatalogEntries(), 1007);
+    WSAPROTOCOL_INFOW shortened = *FindEntry(CatalogEntries(), tcpChain);
     shortened.ProtocolChain.ChainLen = 2;
     shortened.ProtocolChain.ChainEntries[1] = 1001;
     ASSERT_EQ(WSCUpdateProvider(&chainGuid, L"C:\\moved.dll", &shortened, 1, &error), 0) << error;
     std::vector<WSAPROTOCOL_INFOW> entries = CatalogEntries();
-    EXPECT_EQ(entries[0].dwCatalogEntryId, 1007u) << "stays where it was";
+    EXPECT_EQ(entries[0].dwCatalogEntryId, tcpChain) << "stays where it was";
     EXPECT_EQ(entries[0].ProtocolChain.ChainLen, 2);
     EXPECT_EQ(entries[0].ProtocolChain.ChainEntries[1], 1001u);
-    EXPECT_EQ(FindEntry(entries, 1008)->ProtocolChain.ChainLen, 3) << "not named, not changed";
+    EXPECT_EQ(FindEntry(entries, udpChain)->ProtocolChain.ChainLen, 3) << "not named, not changed";
     EXPECT_EQ(PathOf(chainGuid), L"C:\\moved.dll");
 
     WSAPROTOCOL_INFOW unknownId = shortened;

@@ -32,9 +32,11 @@ TEST_F(CatalogQuery, FreshCatalogHoldsWineBaseEntriesServedByTheBaseProvider)
     DeleteStoredCatalog();
     std::vector<WSAPROTOCOL_INFOW> entries = CatalogEntries();
     std::vector<WSAPROTOCOL_INFOW> wine = WineProtocols();
-    const wchar_t* names[] = {L"TCP/IP", L"UDP/IP", L"TCP/IPv6", L"UDP/IPv6"};
-    ASSERT_EQ(entries.size(), 4u);
-    for (size_t i = 0; i < 4; ++i) {
+    const wchar_t* names[] = {L"TCP/IP",   L"UDP/IP",   L"RAW/IP",
+                              L"TCP/IPv6", L"UDP/IPv6", L"RAW/IPv6"};
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_EQ(CatalogIds(), seededIds);
+    for (size_t i = 0; i < 6; ++i) {
         const WSAPROTOCOL_INFOW& entry = entries[i];
         SCOPED_TRACE(testing::Message() << "entry " << i);
         EXPECT_STREQ(entry.szProtocol, names[i]);
@@ -42,6 +44,16 @@ TEST_F(CatalogQuery, FreshCatalogHoldsWineBaseEntriesServedByTheBaseProvider)
         EXPECT_EQ(entry.ProtocolChain.ChainLen, 1);
         EXPECT_EQ(entry.ProtocolChain.ChainEntries[0], entry.dwCatalogEntryId);
         EXPECT_NE(entry.dwServiceFlags1 & XP1_IFS_HANDLES, 0u);
+        // Wine's own lists no raw entry: these are shaped like Windows' (any protocol up to
+        // 255, protocol 0 too) with the flags of the datagram entry of their family.
+        if (entry.iSocketType == SOCK_RAW) {
+            EXPECT_EQ(entry.iProtocol, 0);
+            EXPECT_EQ(entry.iProtocolMaxOffset, 255);
+            EXPECT_EQ(entry.dwProviderFlags, DWORD(PFL_MATCHES_PROTOCOL_ZERO));
+            EXPECT_EQ(entry.dwServiceFlags1, entries[i - 1].dwServiceFlags1);
+            EXPECT_EQ(entry.iAddressFamily, entries[i - 1].iAddressFamily);
+            continue;
+        }
         const WSAPROTOCOL_INFOW* own = nullptr;
         for (const auto& candidate : wine)
             if (lstrcmpW(candidate.szProtocol, entry.szProtocol) == 0)
@@ -124,7 +136,7 @@ TEST_F(CatalogQuery, ShortBuffersReportTheLengthNeeded)
         [](WSAPROTOCOL_INFOW* buffer, DWORD* length, int* error) {
             return WSCEnumProtocols(nullptr, buffer, length, error);
         },
-        4);
+        6);
     CheckBufferRules<WSAPROTOCOL_INFOW>(
         "WSAEnumProtocolsW",
         [](WSAPROTOCOL_INFOW* buffer, DWORD* length, int* error) {
@@ -133,7 +145,7 @@ TEST_F(CatalogQuery, ShortBuffersReportTheLengthNeeded)
             *error = WSAGetLastError();
             return result;
         },
-        4);
+        6);
     CheckBufferRules<WSAPROTOCOL_INFOA>(
         "WSAEnumProtocolsA",
         [](WSAPROTOCOL_INFOA* buffer, DWORD* length, int* error) {
@@ -142,16 +154,16 @@ TEST_F(CatalogQuery, ShortBuffersReportTheLengthNeeded)
             *error = WSAGetLastError();
             return result;
         },
-        4);
+        6);
     int error = 0xdeadbeef;
     EXPECT_EQ(WSCEnumProtocols(nullptr, nullptr, nullptr, &error), SOCKET_ERROR);
     EXPECT_EQ(error, WSAEFAULT);
 
-    WSAPROTOCOL_INFOA ansi[4];
+    WSAPROTOCOL_INFOA ansi[6];
     DWORD length = sizeof ansi;
-    ASSERT_EQ(WSAEnumProtocolsA(nullptr, ansi, &length), 4);
-    EXPECT_STREQ(ansi[2].szProtocol, "TCP/IPv6");
-    EXPECT_EQ(ansi[2].iAddressFamily, AF_INET6);
+    ASSERT_EQ(WSAEnumProtocolsA(nullptr, ansi, &length), 6);
+    EXPECT_STREQ(ansi[3].szProtocol, "TCP/IPv6");
+    EXPECT_EQ(ansi[3].iAddressFamily, AF_INET6);
     WSACleanup();
 }
 
@@ -167,15 +179,17 @@ TEST_F(CatalogQuery, ProtocolFilterAndHiddenLayeredEntries)
 
     WSAPROTOCOL_INFOW entries[8];
     DWORD length = sizeof entries;
-    EXPECT_EQ(WSCEnumProtocols(nullptr, entries, &length, &error), 5);
+    EXPECT_EQ(WSCEnumProtocols(nullptr, entries, &length, &error), 7);
     length = sizeof entries;
-    EXPECT_EQ(WSAEnumProtocolsW(nullptr, entries, &length), 4) << "the layered entry is hidden";
+    EXPECT_EQ(WSAEnumProtocolsW(nullptr, entries, &length), 6) << "the layered entry is hidden";
 
+    // A protocol matches an entry's range: the raw entries take any protocol up to 255.
     INT udpOnly[] = {IPPROTO_UDP, 0};
     length = sizeof entries;
-    ASSERT_EQ(WSAEnumProtocolsW(udpOnly, entries, &length), 2);
-    EXPECT_EQ(entries[0].iProtocol, IPPROTO_UDP);
-    EXPECT_EQ(entries[1].iProtocol, IPPROTO_UDP);
+    ASSERT_EQ(WSAEnumProtocolsW(udpOnly, entries, &length), 4);
+    const wchar_t* udpNames[] = {L"UDP/IP", L"RAW/IP", L"UDP/IPv6", L"RAW/IPv6"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_STREQ(entries[i].szProtocol, udpNames[i]);
     WSACleanup();
 
     length = sizeof entries;

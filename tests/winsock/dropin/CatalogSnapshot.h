@@ -22,6 +22,11 @@ std::vector<WSAPROTOCOL_INFOW> CatalogEntries();
 const WSAPROTOCOL_INFOW* FindEntry(const std::vector<WSAPROTOCOL_INFOW>& entries, DWORD id);
 std::vector<DWORD> CatalogIds();
 
+// The seeded catalog's ids, in catalog order: TCP, UDP and raw over IPv4, then over IPv6; the
+// first id an installation gets follows them.
+inline const std::vector<DWORD> seededIds = {1001, 1002, 1003, 1004, 1005, 1006};
+constexpr DWORD firstInstalledId = 1007;
+
 // An entry to install: a copy of the first TCP/IPv4 entry under a new name and chain length.
 WSAPROTOCOL_INFOW EntryLike(int chainLength, const wchar_t* name);
 

@@ -63,16 +63,19 @@ TEST_F(CatalogTool, InstallsTheTestLayerFirstAndRemovesItCompletely)
 
     ASSERT_EQ(RunTool("install-test-layer").exitCode, 0);
     std::vector<WSAPROTOCOL_INFOW> entries = CatalogEntries();
-    ASSERT_EQ(entries.size(), 9u);
-    const wchar_t* bases[] = {L"TCP/IP", L"UDP/IP", L"TCP/IPv6", L"UDP/IPv6"};
+    const int seeded = static_cast<int>(seededIds.size());
+    ASSERT_EQ(entries.size(), 2u * seeded + 1);
+    const wchar_t* bases[] = {L"TCP/IP", L"UDP/IP", L"RAW/IP", L"TCP/IPv6", L"UDP/IPv6",
+                              L"RAW/IPv6"};
     DWORD layerId = entries.back().dwCatalogEntryId;
     EXPECT_EQ(entries.back().ProtocolChain.ChainLen, LAYERED_PROTOCOL);
     EXPECT_TRUE(IsEqualGUID(entries.back().ProviderId, PassLayerProviderId));
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < seeded; ++i) {
         SCOPED_TRACE(testing::Message() << "chain " << i);
         EXPECT_EQ(entries[i].ProtocolChain.ChainLen, 2);
         EXPECT_EQ(entries[i].ProtocolChain.ChainEntries[0], layerId);
-        EXPECT_EQ(entries[i].ProtocolChain.ChainEntries[1], entries[4 + i].dwCatalogEntryId);
+        EXPECT_EQ(entries[i].ProtocolChain.ChainEntries[1],
+                  entries[seeded + i].dwCatalogEntryId);
         EXPECT_EQ(std::wstring(entries[i].szProtocol),
                   std::wstring(L"Pass-through layer over [") + bases[i] + L"]");
     }
@@ -85,10 +88,10 @@ TEST_F(CatalogTool, InstallsTheTestLayerFirstAndRemovesItCompletely)
     ToolRun twice = RunTool("install-test-layer");
     EXPECT_EQ(twice.exitCode, 1);
     EXPECT_EQ(twice.output, "wscatalog install-test-layer: the provider is already installed\n");
-    EXPECT_EQ(CatalogEntries().size(), 9u);
+    EXPECT_EQ(CatalogEntries().size(), 2u * seeded + 1);
 
     EXPECT_EQ(RunTool("remove-test-layer").exitCode, 0);
-    EXPECT_EQ(CatalogIds(), (std::vector<DWORD>{1001, 1002, 1004, 1005}));
+    EXPECT_EQ(CatalogIds(), seededIds);
     ToolRun again = RunTool("remove-test-layer");
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_EQ(again.output,
@@ -101,10 +104,12 @@ TEST_F(CatalogTool, InstallsAnyLayerByGuidAndRefusesBadInput)
     const std::string guid = "{F388AA6E-39C9-4C31-9AF1-41866B21EF03}";
     ASSERT_EQ(RunTool("install C:\\layers\\kestrixlayer.dll " + guid + " Kestrix").exitCode, 0);
     std::vector<WSAPROTOCOL_INFOW> entries = CatalogEntries();
-    ASSERT_EQ(entries.size(), 9u);
+    const size_t withLayer = 2 * seededIds.size() + 1;
+    ASSERT_EQ(entries.size(), withLayer);
     EXPECT_STREQ(entries[1].szProtocol, L"Kestrix over [UDP/IP]");
+    EXPECT_STREQ(entries[2].szProtocol, L"Kestrix over [RAW/IP]");
     EXPECT_EQ(entries[1].dwServiceFlags1 & XP1_IFS_HANDLES, 0u) << "an unknown layer is not IFS";
-    EXPECT_NE(entries[8].dwProviderFlags & PFL_HIDDEN, 0u);
+    EXPECT_NE(entries.back().dwProviderFlags & PFL_HIDDEN, 0u);
 
     struct BadRun {
         std::string arguments;
@@ -130,9 +135,9 @@ TEST_F(CatalogTool, InstallsAnyLayerByGuidAndRefusesBadInput)
         else
             EXPECT_EQ(run.output, row.output);
     }
-    EXPECT_EQ(CatalogEntries().size(), 9u);
+    EXPECT_EQ(CatalogEntries().size(), withLayer);
     EXPECT_EQ(RunTool("remove " + guid.substr(1, 36)).exitCode, 0) << "braces are optional";
-    EXPECT_EQ(CatalogEntries().size(), 4u);
+    EXPECT_EQ(CatalogIds(), seededIds);
 }
 
 TEST_F(CatalogTool, DamagedCatalogIsReportedAndCanBeReset)
@@ -143,7 +148,7 @@ TEST_F(CatalogTool, DamagedCatalogIsReportedAndCanBeReset)
     EXPECT_EQ(listed.output,
               "wscatalog list: the stored catalog is damaged (wscatalog reset seeds a new one)\n");
     EXPECT_EQ(RunTool("reset").exitCode, 0);
-    EXPECT_EQ(CatalogEntries().size(), 4u);
+    EXPECT_EQ(CatalogIds(), seededIds);
 }
 
 } // namespace

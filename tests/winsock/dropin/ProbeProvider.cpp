@@ -25,12 +25,105 @@ SOCKET WSPAPI ProbeSocket(int, int, int, LPWSAPROTOCOL_INFOW, GROUP, DWORD, LPIN
     return s;
 }
 
+// Receives wait here until the test completes them or their socket closes.
+struct PendingReceive {
+    SOCKET socket;
+    LPWSAOVERLAPPED overlapped;
+    LPWSAOVERLAPPED_COMPLETION_ROUTINE routine;
+    WSATHREADID thread;
+    DWORD error, bytes; // the outcome, once known, for the routine
+};
+constexpr int maxPending = 16;
+PendingReceive* pending[maxPending];
+CRITICAL_SECTION pendingLock;
+
+void CALLBACK RunReceiveRoutine(DWORD_PTR context)
+{
+    auto* receive = reinterpret_cast<PendingReceive*>(context);
+    receive->routine(receive->error, receive->bytes, receive->overlapped, 0);
+    HeapFree(GetProcessHeap(), 0, receive);
+}
+
+// Removes the socket's oldest pending receive from the list; null when it has none.
+PendingReceive* TakePending(SOCKET s)
+{
+    EnterCriticalSection(&pendingLock);
+    PendingReceive* found = nullptr;
+    for (int i = 0; i < maxPending && !found; ++i)
+        if (pending[i] && pending[i]->socket == s) {
+            found = pending[i];
+            for (int j = i; j + 1 < maxPending; ++j)
+                pending[j] = pending[j + 1];
+            pending[maxPending - 1] = nullptr;
+        }
+    LeaveCriticalSection(&pendingLock);
+    return found;
+}
+
+// Completes as a provider does: its own record in Offset and OffsetHigh first, then the upcall.
+int CompleteReceive(PendingReceive* receive, DWORD error, DWORD bytes, LPINT lpErrno)
+{
+    receive->overlapped->Offset = error;
+    receive->overlapped->OffsetHigh = probeRecordMark;
+    receive->overlapped->InternalHigh = bytes;
+    if (receive->routine) {
+        receive->error = error;
+        receive->bytes = bytes;
+        receive->overlapped->Internal = error;
+        int result = state.upcalls.lpWPUQueueApc(&receive->thread, RunReceiveRoutine,
+                                                 reinterpret_cast<DWORD_PTR>(receive), lpErrno);
+        state.upcalls.lpWPUCloseThread(&receive->thread, lpErrno);
+        return result;
+    }
+    int result = WPUCompleteOverlappedRequest(receive->socket, receive->overlapped, error, bytes,
+                                              lpErrno);
+    HeapFree(GetProcessHeap(), 0, receive);
+    return result;
+}
+
 int WSPAPI ProbeCloseSocket(SOCKET s, LPINT lpErrno)
 {
     DWORD_PTR context = 0;
     if (state.upcalls.lpWPUQuerySocketHandleContext(s, &context, lpErrno) != 0)
         return SOCKET_ERROR;
+    while (PendingReceive* receive = TakePending(s)) {
+        int ignored = 0;
+        CompleteReceive(receive, WSA_OPERATION_ABORTED, 0, &ignored);
+    }
     return state.upcalls.lpWPUCloseSocketHandle(s, lpErrno);
+}
+
+int WSPAPI ProbeRecv(SOCKET s, LPWSABUF, DWORD, LPDWORD, LPDWORD, LPWSAOVERLAPPED lpOverlapped,
+                     LPWSAOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine, LPWSATHREADID,
+                     LPINT lpErrno)
+{
+    if (!lpOverlapped)
+        return Fail(lpErrno, WSAEOPNOTSUPP);
+    auto* receive = static_cast<PendingReceive*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(PendingReceive)));
+    if (!receive)
+        return Fail(lpErrno, WSAENOBUFS);
+    receive->socket = s;
+    receive->overlapped = lpOverlapped;
+    receive->routine = lpCompletionRoutine;
+    // The thread id is the caller's only for the call; the routine needs a handle of its own.
+    if (lpCompletionRoutine && state.upcalls.lpWPUOpenCurrentThread(&receive->thread, lpErrno)) {
+        HeapFree(GetProcessHeap(), 0, receive);
+        return SOCKET_ERROR;
+    }
+    lpOverlapped->Internal = WSS_OPERATION_IN_PROGRESS;
+    EnterCriticalSection(&pendingLock);
+    int slot = 0;
+    while (slot < maxPending && pending[slot])
+        ++slot;
+    if (slot < maxPending)
+        pending[slot] = receive;
+    LeaveCriticalSection(&pendingLock);
+    if (slot == maxPending) {
+        HeapFree(GetProcessHeap(), 0, receive);
+        return Fail(lpErrno, WSAENOBUFS);
+    }
+    return Fail(lpErrno, WSA_IO_PENDING);
 }
 
 LPWSAOVERLAPPED_COMPLETION_ROUTINE pendingRoutine;
@@ -55,6 +148,7 @@ int WSPAPI ProbeSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD 
         return 0;
     }
     lpOverlapped->Internal = WSS_OPERATION_IN_PROGRESS;
+    lpOverlapped->Offset = 0;
     if (lpCompletionRoutine) {
         pendingRoutine = lpCompletionRoutine;
         pendingOverlapped = lpOverlapped;
@@ -77,16 +171,17 @@ BOOL WSPAPI ProbeGetOverlappedResult(SOCKET, LPWSAOVERLAPPED lpOverlapped, LPDWO
         }
         WaitForSingleObject(lpOverlapped->hEvent, INFINITE);
     }
+    // The outcome is the provider's own record, as the Winsock layer's fields are not its own.
     *lpcbTransfer = static_cast<DWORD>(lpOverlapped->InternalHigh);
     *lpdwFlags = 0;
-    if (lpOverlapped->Internal != 0) {
-        *lpErrno = static_cast<int>(lpOverlapped->OffsetHigh);
+    if (lpOverlapped->Offset != 0) {
+        *lpErrno = static_cast<int>(lpOverlapped->Offset);
         return FALSE;
     }
     return TRUE;
 }
 
-int WSPAPI ProbeIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD, LPVOID lpvOutBuffer,
+int WSPAPI ProbeIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD cbInBuffer, LPVOID lpvOutBuffer,
                       DWORD cbOutBuffer, LPDWORD lpcbBytesReturned, LPWSAOVERLAPPED,
                       LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT lpErrno)
 {
@@ -94,6 +189,15 @@ int WSPAPI ProbeIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD
         *lpcbBytesReturned = sizeof(DWORD_PTR);
         return state.upcalls.lpWPUQuerySocketHandleContext(
             s, static_cast<DWORD_PTR*>(lpvOutBuffer), lpErrno);
+    }
+    if (dwIoControlCode == probeCompleteReceive && cbInBuffer == sizeof(ProbeOutcome)) {
+        ProbeOutcome outcome;
+        memcpy(&outcome, lpvInBuffer, sizeof outcome);
+        PendingReceive* receive = TakePending(s);
+        if (!receive)
+            return Fail(lpErrno, WSAENOTCONN);
+        *lpcbBytesReturned = 0;
+        return CompleteReceive(receive, outcome.error, outcome.bytes, lpErrno);
     }
     if (dwIoControlCode == SIO_GET_EXTENSION_FUNCTION_POINTER && lpvInBuffer &&
         cbOutBuffer >= sizeof(void*)) {
@@ -145,11 +249,6 @@ SOCKET WSPAPI ProbeJoinLeaf(SOCKET, const sockaddr*, int, LPWSABUF, LPWSABUF, LP
     return INVALID_SOCKET;
 }
 int WSPAPI ProbeListen(SOCKET, int, LPINT e) { return Fail(e, WSAEOPNOTSUPP); }
-int WSPAPI ProbeRecv(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, LPWSAOVERLAPPED,
-                     LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT e)
-{
-    return Fail(e, WSAEOPNOTSUPP);
-}
 int WSPAPI ProbeRecvDisconnect(SOCKET, LPWSABUF, LPINT e) { return Fail(e, WSAEOPNOTSUPP); }
 int WSPAPI ProbeRecvFrom(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, sockaddr*, LPINT,
                          LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE, LPWSATHREADID, LPINT e)
@@ -191,6 +290,11 @@ ProbeState* WINAPI ProbeGetState()
 int WSPAPI WSPStartup(WORD, LPWSPDATA lpWSPData, LPWSAPROTOCOL_INFOW lpProtocolInfo,
                       WSPUPCALLTABLE UpcallTable, LPWSPPROC_TABLE lpProcTable)
 {
+    static bool lockReady = [] {
+        InitializeCriticalSection(&pendingLock);
+        return true;
+    }();
+    (void)lockReady;
     state.upcalls = UpcallTable;
     state.catalogId = lpProtocolInfo->dwCatalogEntryId;
     lpWSPData->wVersion = lpWSPData->wHighVersion = MAKEWORD(2, 2);

@@ -1,7 +1,6 @@
 // The drop-in with a provider of the test's own: loading and cleanup, handles made through the
 // upcalls, routing by handle, overlapped completion, and the upcalls called directly.
-#include "CatalogSnapshot.h"
-#include "ProbeProvider.h"
+#include "ProbeFixture.h"
 
 #include <mswsock.h>
 
@@ -23,69 +22,6 @@ void CALLBACK AddToApcTotal(DWORD_PTR value)
 {
     apcTotal += static_cast<int>(value);
 }
-
-GUID ProbeGuid()
-{
-    return TestGuid(0x70);
-}
-
-class ProbeRouting : public CatalogTest {
-protected:
-    void SetUp() override
-    {
-        CatalogTest::SetUp();
-        DeleteStoredCatalog();
-        // Two entries of one DLL: a stream and a datagram one.
-        WSAPROTOCOL_INFOW entries[2] = {EntryLike(BASE_PROTOCOL, L"probe stream"),
-                                        EntryLike(BASE_PROTOCOL, L"probe datagram")};
-        for (auto& entry : entries) {
-            entry.iAddressFamily = probeFamily;
-            entry.dwServiceFlags1 &= ~XP1_IFS_HANDLES;
-        }
-        entries[1].iSocketType = SOCK_DGRAM;
-        entries[1].iProtocol = IPPROTO_UDP;
-        GUID guid = ProbeGuid();
-        int error = 0xdeadbeef;
-        ASSERT_EQ(WSCInstallProvider(&guid, L"%WS2LAYER_HOME%\\probewsp.dll", entries, 2, &error),
-                  0)
-            << error;
-        probeId = CatalogEntries().at(4).dwCatalogEntryId;
-        // The test keeps its own reference, so the counters outlive the layer's cleanups.
-        probe = LoadLibraryW(L"probewsp.dll");
-        ASSERT_NE(probe, nullptr);
-        state = reinterpret_cast<ProbeStateFunction>(
-            reinterpret_cast<void*>(GetProcAddress(probe, "ProbeGetState")))();
-        state->startups = state->cleanups = 0;
-        WSADATA data;
-        ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-    }
-    void TearDown() override
-    {
-        WSACleanup();
-        FreeLibrary(probe);
-        CatalogTest::TearDown();
-    }
-    SOCKET ProbeSocket()
-    {
-        SOCKET s = socket(probeFamily, SOCK_STREAM, 0);
-        EXPECT_NE(s, INVALID_SOCKET) << WSAGetLastError();
-        return s;
-    }
-    DWORD_PTR ContextOf(SOCKET s, int* error)
-    {
-        DWORD_PTR context = 0xdeadbeef;
-        DWORD returned = 0;
-        WSASetLastError(0xdeadbeef);
-        int result = WSAIoctl(s, probeQueryContext, nullptr, 0, &context, sizeof context,
-                              &returned, nullptr, nullptr);
-        *error = result == 0 ? 0 : WSAGetLastError();
-        return context;
-    }
-
-    HMODULE probe = nullptr;
-    ProbeState* state = nullptr;
-    DWORD probeId = 0;
-};
 
 TEST_F(ProbeRouting, HandlesCarryTheirProviderContextUntilClosed)
 {
@@ -214,9 +150,11 @@ TEST_F(ProbeRouting, SocketRequestsPickTheFirstMatchingEntry)
         {AF_UNSPEC, SOCK_DGRAM, IPPROTO_UDP, 0},
         {probeFamily, SOCK_STREAM, 0, 0},
         {AF_INET, SOCK_DGRAM, IPPROTO_TCP, WSAEPROTONOSUPPORT},
-        {AF_INET, SOCK_RAW, IPPROTO_ICMP, WSAESOCKTNOSUPPORT},
+        {AF_INET, SOCK_RAW, 9999, WSAEPROTONOSUPPORT}, // beyond the raw entry's range
+        {AF_INET, SOCK_SEQPACKET, 0, WSAESOCKTNOSUPPORT},
         {AF_IPX, SOCK_DGRAM, 0, WSAEAFNOSUPPORT},
         {AF_UNSPEC, 0, 0, WSAEINVAL},
+        {AF_UNSPEC, SOCK_STREAM, 0, WSAEINVAL}, // only a protocol can stand for the family
     };
     for (const Request& row : requests) {
         SCOPED_TRACE(testing::Message() << "af " << row.af << " type " << row.type << " protocol "
@@ -241,6 +179,45 @@ TEST_F(ProbeRouting, SocketRequestsPickTheFirstMatchingEntry)
     closesocket(named);
 }
 
+// The errors Wine's own library gives for these, where a provider would otherwise write
+// through the application's pointer.
+TEST_F(ProbeRouting, DuplicateSocketRefusesBadArguments)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(s, INVALID_SOCKET) << WSAGetLastError();
+    WSAPROTOCOL_INFOW wide;
+    WSAPROTOCOL_INFOA narrow;
+    auto* unwritable = reinterpret_cast<void*>(1);
+    struct Row {
+        const char* name;
+        SOCKET socket;
+        DWORD process;
+        void* wideInfo;
+        void* narrowInfo;
+        int expectedError;
+    } rows[] = {
+        {"null information", s, GetCurrentProcessId(), nullptr, nullptr, WSAEFAULT},
+        {"unwritable information", s, GetCurrentProcessId(), unwritable, unwritable, WSAEFAULT},
+        {"process 0", s, 0, &wide, &narrow, WSAEINVAL},
+        {"no such process", s, 0x7ffffff0, &wide, &narrow, WSAEINVAL},
+        {"no socket", 0x7ff0, GetCurrentProcessId(), &wide, &narrow, WSAENOTSOCK},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WSASetLastError(0xdeadbeef);
+        EXPECT_EQ(WSADuplicateSocketW(row.socket, row.process,
+                                      static_cast<LPWSAPROTOCOL_INFOW>(row.wideInfo)),
+                  SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), row.expectedError) << "W";
+        WSASetLastError(0xdeadbeef);
+        EXPECT_EQ(WSADuplicateSocketA(row.socket, row.process,
+                                      static_cast<LPWSAPROTOCOL_INFOA>(row.narrowInfo)),
+                  SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), row.expectedError) << "A";
+    }
+    closesocket(s);
+}
+
 TEST_F(ProbeRouting, OverlappedCompletionThroughTheUpcalls)
 {
     SOCKET s = ProbeSocket();
@@ -252,7 +229,8 @@ TEST_F(ProbeRouting, OverlappedCompletionThroughTheUpcalls)
     WSASetLastError(0xdeadbeef);
     EXPECT_EQ(WSASend(s, &buffer, 1, &sent, 0, &overlapped, nullptr), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSA_IO_PENDING);
-    EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 0), WAIT_OBJECT_0) << "event signalled";
+    // The completion comes through the handle driver, a moment after the upcall returned.
+    EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 5000), WAIT_OBJECT_0) << "event signalled";
     DWORD transferred = 0xdeadbeef, flags = 0xdeadbeef;
     EXPECT_TRUE(WSAGetOverlappedResult(s, &overlapped, &transferred, FALSE, &flags));
     EXPECT_EQ(transferred, 12u);
@@ -279,11 +257,11 @@ TEST_F(ProbeRouting, OverlappedCompletionThroughTheUpcalls)
     owned.hEvent = WSACreateEvent();
     int upcallError = 0xdeadbeef;
     EXPECT_EQ(WPUCompleteOverlappedRequest(s, &owned, WSAECONNRESET, 7, &upcallError), 0);
+    EXPECT_EQ(WaitForSingleObject(owned.hEvent, 5000), WAIT_OBJECT_0);
     EXPECT_EQ(owned.Offset, DWORD(WSAECONNRESET));
     EXPECT_EQ(owned.OffsetHigh, DWORD(MSG_PARTIAL));
     EXPECT_EQ(owned.InternalHigh, 7u);
     EXPECT_NE(owned.Internal, ULONG_PTR(WSS_OPERATION_IN_PROGRESS));
-    EXPECT_EQ(WaitForSingleObject(owned.hEvent, 0), WAIT_OBJECT_0);
     WSACloseEvent(owned.hEvent);
 
     int error = 0xdeadbeef;

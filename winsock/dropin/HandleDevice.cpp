@@ -1,0 +1,170 @@
+#include "HandleDevice.h"
+
+#include "../HandleDriverControl.h"
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+// The conversion of a status to a system error gives back the low word of a status of this
+// facility, so GetQueuedCompletionStatus and GetOverlappedResult report the provider's own
+// Winsock error.
+constexpr LONG winsockErrorStatus = static_cast<LONG>(0xC0010000);
+
+// Says once, on the standard error, why the driver is not there and what that costs.
+void ReportMissingDriver(const WCHAR* reason, DWORD error)
+{
+    WCHAR text[512];
+    swprintf(text, sizeof text / sizeof text[0],
+             L"ws2_32 (drop-in): the handle driver %ls cannot be used: %ls (error %lu); "
+             L"sockets of providers without handles of their own get event handles, which "
+             L"cannot be bound to a completion port\n",
+             WS2_HANDLE_DRIVER_FILE, reason, error);
+    OutputDebugStringW(text);
+    HANDLE stderrHandle = GetStdHandle(STD_ERROR_HANDLE);
+    if (stderrHandle && stderrHandle != INVALID_HANDLE_VALUE) {
+        char narrow[512];
+        int length = WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr,
+                                         nullptr);
+        DWORD written = 0;
+        if (length > 1)
+            WriteFile(stderrHandle, narrow, length - 1, &written, nullptr);
+    }
+}
+
+HANDLE OpenDevice()
+{
+    HANDLE handle = CreateFileW(WS2_HANDLE_OPEN_NAME, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+// The driver lies in the drop-in's home, as the base provider does: the drop-in's own folder
+// unless WS2LAYER_HOME names another (scripts/ws2run.sh runs a program beside a link to the
+// drop-in in a temporary folder, with WS2LAYER_HOME naming the build's).
+bool DriverPath(WCHAR (&path)[MAX_PATH])
+{
+    DWORD length = ExpandEnvironmentStringsW(L"%WS2LAYER_HOME%\\" WS2_HANDLE_DRIVER_FILE, path,
+                                             MAX_PATH);
+    if (length > 0 && length <= MAX_PATH && path[0] != L'%')
+        return true;
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&OpenDevice), &self))
+        return false;
+    length = GetModuleFileNameW(self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    WCHAR* slash = wcsrchr(path, L'\\');
+    if (!slash || (slash - path) + 1 + wcslen(WS2_HANDLE_DRIVER_FILE) >= MAX_PATH)
+        return false;
+    wcscpy(slash + 1, WS2_HANDLE_DRIVER_FILE);
+    return true;
+}
+
+// Registers the driver as a service of the prefix (or points the registration at this
+// drop-in's copy) and starts it. Another process may be doing the same at once: a service
+// that exists or runs already is no failure.
+bool StartDriver(const WCHAR* path)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT |
+                                                             SC_MANAGER_CREATE_SERVICE);
+    if (!manager) {
+        ReportMissingDriver(L"the service manager cannot be opened", GetLastError());
+        return false;
+    }
+    DWORD access = SERVICE_START | SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS;
+    SC_HANDLE service = CreateServiceW(manager, WS2_HANDLE_SERVICE_NAME, WS2_HANDLE_SERVICE_NAME,
+                                       access, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                                       SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr);
+    if (!service && GetLastError() == ERROR_SERVICE_EXISTS) {
+        service = OpenServiceW(manager, WS2_HANDLE_SERVICE_NAME, access);
+        // Another build tree may have registered its own copy in the same prefix.
+        if (service)
+            ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                 path, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
+    if (!service) {
+        ReportMissingDriver(L"the service cannot be registered", GetLastError());
+        CloseServiceHandle(manager);
+        return false;
+    }
+    bool started = StartServiceW(service, 0, nullptr) ||
+                   GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+    DWORD startError = GetLastError();
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    if (!started)
+        ReportMissingDriver(L"the service does not start", startError);
+    return started;
+}
+
+bool deviceReady = false; // written once, under the INIT_ONCE below
+
+// Finds the device, or registers and starts the driver, once per process.
+BOOL CALLBACK SetUpDevice(PINIT_ONCE, PVOID, PVOID*)
+{
+    WCHAR disabled[4];
+    if (GetEnvironmentVariableW(L"WS2LAYER_NO_HANDLE_DRIVER", disabled, 4) == 1 &&
+        disabled[0] == L'1') {
+        ReportMissingDriver(L"WS2LAYER_NO_HANDLE_DRIVER=1 is set", 0);
+        return TRUE;
+    }
+    if (HANDLE probe = OpenDevice()) {
+        CloseHandle(probe);
+        deviceReady = true;
+        return TRUE;
+    }
+    WCHAR path[MAX_PATH];
+    if (!DriverPath(path) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+        ReportMissingDriver(L"it is not in the drop-in's home (WS2LAYER_HOME)", GetLastError());
+        return TRUE;
+    }
+    if (!StartDriver(path))
+        return TRUE;
+    // A start by another process may still be under way: its device comes soon.
+    for (int attempt = 0; attempt < 100 && !deviceReady; ++attempt) {
+        if (HANDLE probe = OpenDevice()) {
+            CloseHandle(probe);
+            deviceReady = true;
+        } else {
+            Sleep(20);
+        }
+    }
+    if (!deviceReady)
+        ReportMissingDriver(L"its device does not open", GetLastError());
+    return TRUE;
+}
+
+bool DeviceReady()
+{
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    InitOnceExecuteOnce(&once, SetUpDevice, nullptr, nullptr);
+    return deviceReady;
+}
+
+} // namespace
+
+HANDLE OpenDeviceHandle()
+{
+    return DeviceReady() ? OpenDevice() : nullptr;
+}
+
+bool CompleteOnDeviceHandle(HANDLE handle, LPWSAOVERLAPPED overlapped, DWORD error, DWORD bytes)
+{
+    Ws2HandleCompletion completion;
+    completion.status = error == 0 ? 0 : winsockErrorStatus | static_cast<LONG>(error & 0xFFFF);
+    completion.bytes = bytes;
+    // The provider's thread may be the application's, whose last error this must not change.
+    DWORD lastError = GetLastError();
+    bool issued = DeviceIoControl(handle, WS2_HANDLE_COMPLETE_REQUEST, &completion,
+                                  sizeof completion, nullptr, 0, nullptr, overlapped) ||
+                  GetLastError() == ERROR_IO_PENDING;
+    if (issued)
+        SetLastError(lastError);
+    return issued;
+}
