@@ -463,6 +463,46 @@ TEST_F(OverlappedTest, AnUntracedProcessHandsItsOverlappedCallsStraightDown)
     EXPECT_FALSE(table.lpWSPGetOverlappedResult(s, &overlapped, &transferred, FALSE, &flags,
                                                 &error));
     EXPECT_EQ(WSAEOPNOTSUPP, error) << "answered by the provider below, which issued it";
+
+    // With an event: still below, and still no manager.
+    WSAOVERLAPPED withEvent = {};
+    withEvent.hEvent = NewEvent();
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(s, &buffer, 1, nullptr, &flags, &withEvent, nullptr, &self, &error));
+    ASSERT_EQ(2, base->pendingCount);
+    EXPECT_EQ(&withEvent, base->pending[1].overlapped);
+    EXPECT_EQ(nullptr, completionPort);
+    EXPECT_EQ(nullptr, queueWorker);
+
+    // Neither event nor routine: meant for a completion port, which only the layer's handle can
+    // reach. The manager starts, completes the request on the application's handle, and takes
+    // the socket's later calls too; another socket's still go below.
+    WSAOVERLAPPED forPort = {};
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(s, &buffer, 1, nullptr, &flags, &forPort, nullptr, &self, &error));
+    EXPECT_EQ(WSA_IO_PENDING, error);
+    ASSERT_TRUE(WaitForPending(3));
+    EXPECT_NE(&forPort, base->pending[2].overlapped) << "the layer's own";
+    EXPECT_TRUE(completionPort || queueWorker) << "the manager runs";
+    ASSERT_TRUE(completeBase(2, 0));
+    ASSERT_TRUE(WaitFor([&] { return fakeUpcalls.completedOverlapped == &forPort; }));
+    EXPECT_EQ(s, fakeUpcalls.completedSocket) << "completed on the application's handle";
+    transferred = 0xdeadbeef;
+    EXPECT_TRUE(table.lpWSPGetOverlappedResult(s, &forPort, &transferred, TRUE, &flags, &error));
+
+    ResetEvent(withEvent.hEvent);
+    EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(s, &buffer, 1, nullptr, &flags, &withEvent, nullptr, &self, &error));
+    ASSERT_TRUE(WaitForPending(4));
+    EXPECT_NE(&withEvent, base->pending[3].overlapped) << "the socket stays with the manager";
+    SOCKET other = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED, &error);
+    ResetEvent(withEvent.hEvent);
+    WSAOVERLAPPED otherOverlapped = {};
+    otherOverlapped.hEvent = withEvent.hEvent;
+    EXPECT_EQ(SOCKET_ERROR,
+              table.lpWSPRecv(other, &buffer, 1, nullptr, &flags, &otherOverlapped, nullptr, &self, &error));
+    ASSERT_EQ(5, base->pendingCount);
+    EXPECT_EQ(&otherOverlapped, base->pending[4].overlapped) << "another socket's call with an event goes below";
+    ASSERT_TRUE(completeBase(3, 0));
+    ASSERT_TRUE(completeBase(4, 0));
+    EXPECT_TRUE(WaitFor([&] { return ContextOf(s)->pendingAsync == 0; }));
 }
 
 // An overlapped control request goes through the manager like a transfer: a code the layer
