@@ -7,6 +7,10 @@
 #include <string>
 #include "ViewerStandIn.h"
 
+// How long a traced program may take. It bounds a hang, not speed: a hundred thousand sockets
+// traced take about a minute here, each socket handle being an open of the handle driver.
+const DWORD ChildPatience = 240000;
+
 struct Child {
     PROCESS_INFORMATION process = {};
     bool Run(std::string commandLine, DWORD* exitCode)
@@ -16,7 +20,7 @@ struct Child {
         if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                             nullptr, &startup, &process))
             return false;
-        bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+        bool ended = WaitForSingleObject(process.hProcess, ChildPatience) == WAIT_OBJECT_0;
         GetExitCodeProcess(process.hProcess, exitCode);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
