@@ -56,12 +56,19 @@ void ProcessMessages(TForm1* form)
 int RunApplication(TForm1* form)
 {
     MSG message;
+    bool idleUpdateDue = true;
     for (;;) {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (!DispatchApplicationMessage(form, message))
                 return int(message.wParam);
-        if (form->Handle && IsWindow(form->Handle))
+            idleUpdateDue = true;
+        }
+        // Records are sent messages: each wakes the loop without a posted message, and what they
+        // change reaches the window at the display tick, a posted message. Updating the edit
+        // commands after every record would hold up the next one for nothing.
+        if (idleUpdateDue && form->Handle && IsWindow(form->Handle))
             form->UpdateEditCommands();
+        idleUpdateDue = false;
         WaitMessage();
     }
 }
