@@ -3,16 +3,19 @@
 // the data. Loopback clients on threads of their own send patterned bytes in chunks of varied
 // sizes and check every byte that comes back; at the end the listener closes with accepts
 // still pending, whose aborts come through the port too.
+//   iocp_server [BYTES]     bytes each client sends, at most and by default 24576
 #include "SampleSockets.h"
 #include "SampleSupport.h"
 
 #include <mswsock.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
 
 constexpr int kClients = 6;
 constexpr int kBytesPerClient = 24 * 1024;
+int bytesPerClient = kBytesPerClient;
 constexpr int kPendingAccepts = 3;
 constexpr int kWorkers = 2;
 constexpr DWORD kAddressLength = sizeof(sockaddr_in) + 16;  // room AcceptEx requires per address
@@ -177,11 +180,11 @@ DWORD WINAPI Client(void* parameter) {
                     "connect");
     static char patterns[kClients][kBytesPerClient];
     char* sent = patterns[seed];
-    FillPattern(sent, kBytesPerClient, seed * 31 + 5);
+    FillPattern(sent, bytesPerClient, seed * 31 + 5);
     char echoed[1500];
     int done = 0;
-    for (int chunk = 1; done < kBytesPerClient; chunk = chunk * 3 % 1499 + 1) {
-        int length = chunk < kBytesPerClient - done ? chunk : kBytesPerClient - done;
+    for (int chunk = 1; done < bytesPerClient; chunk = chunk * 3 % 1499 + 1) {
+        int length = chunk < bytesPerClient - done ? chunk : bytesPerClient - done;
         SendAll(s, sent + done, length);
         ReceiveExactly(s, echoed, length);
         Check(memcmp(echoed, sent + done, length) == 0,
@@ -204,8 +207,12 @@ void WaitAll(HANDLE* threads, int count, const char* what) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     SampleStart("iocp_server");
+    if (argc > 1) {
+        bytesPerClient = atoi(argv[1]);
+        Check(bytesPerClient > 0 && bytesPerClient <= kBytesPerClient, "BYTES must be 1 to %d", kBytesPerClient);
+    }
     listener = MakeListener(AF_INET);
     acceptEx = reinterpret_cast<LPFN_ACCEPTEX>(LoadExtension(listener, WSAID_ACCEPTEX));
     getAcceptExSockaddrs = reinterpret_cast<LPFN_GETACCEPTEXSOCKADDRS>(
@@ -232,7 +239,7 @@ int main() {
                                          0, nullptr)) != nullptr,
               "CreateThread failed");
     WaitAll(clients, kClients, "clients");
-    Step("%d clients each sent %d bytes and got every one back", kClients, kBytesPerClient);
+    Step("%d clients each sent %d bytes and got every one back", kClients, bytesPerClient);
 
     DWORD start = GetTickCount();
     while (connectionsClosed < kClients && GetTickCount() - start < kWaitMs)
@@ -240,8 +247,8 @@ int main() {
     Check(accepted == kClients && connectionsClosed == kClients,
           "the server accepted %ld and closed %ld connections, not %d", accepted,
           connectionsClosed, kClients);
-    Check(bytesEchoed == kClients * kBytesPerClient, "the server echoed %ld bytes, not %d",
-          bytesEchoed, kClients * kBytesPerClient);
+    Check(bytesEchoed == kClients * bytesPerClient, "the server echoed %ld bytes, not %d",
+          bytesEchoed, kClients * bytesPerClient);
     Step("the server accepted %ld connections and echoed %ld bytes", accepted, bytesEchoed);
 
     closesocket(listener);
