@@ -20,6 +20,13 @@ bool IsConnectionOrControlLine(const std::string& line)
     return std::regex_search(line, call);
 }
 
+namespace {
+
+const char DeferredCloseSuffix[] = " will be closed when outstanding asynchronous calls finish";
+const char DeferredClosePrefix[] = "async calls finished, ";
+
+}  // namespace
+
 std::vector<History> Histories(const std::vector<std::string>& lines, bool withConnectionLines)
 {
     static const std::regex socketNumber("socket \\((-?[0-9]+)\\)");
@@ -42,8 +49,11 @@ std::vector<History> Histories(const std::vector<std::string>& lines, bool withC
             continue;
         }
         last = match[1];
-        std::string text = match.prefix().str() + "socket (N)" +
-                           std::regex_replace(match.suffix().str(), std::regex("\\(-?[0-9]+\\)"), "(M)");
+        std::string suffix = match.suffix().str();
+        if (suffix == DeferredCloseSuffix)
+            continue;
+        std::string prefix = match.prefix().str() == DeferredClosePrefix ? "" : match.prefix().str();
+        std::string text = prefix + "socket (N)" + std::regex_replace(suffix, std::regex("\\(-?[0-9]+\\)"), "(M)");
         open[last].push_back(std::regex_replace(text, port, "127.0.0.1:PORT"));
         if (text.find(") closed") != std::string::npos) {
             histories.push_back(open[last]);

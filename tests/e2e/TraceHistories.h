@@ -5,7 +5,9 @@
 #include <vector>
 
 // One socket's lines from its first to its closing line, in order, its own number written as N,
-// another socket's as M, ports as PORT. Data lines (text lines and hex rows) follow the record
+// another socket's as M, ports as PORT. A close put off until the socket's overlapped calls have
+// finished is written as the plain close: whether the application's close comes before the
+// layer's worker has let go of a completed call is a matter of thread timing. Data lines (text lines and hex rows) follow the record
 // they belong to, which the viewer writes with them in one piece.
 using History = std::vector<std::string>;
 
