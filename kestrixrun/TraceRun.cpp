@@ -21,7 +21,6 @@ const UINT StopMessage = WM_APP + 1;
 const DWORD CloseCleanupMs = 4000;
 
 struct TraceRunState {
-    RunOptions options;
     CaptureChannel channel = {};
     HWND window = nullptr;
     TraceOutput output;
@@ -199,7 +198,6 @@ DWORD ExitCodeOf(HANDLE process)
 int RunTrace(const RunOptions& options)
 {
     static TraceRunState run;   // the console handler's thread reaches it for the whole run
-    run.options = options;
     QueryPerformanceFrequency(&run.frequency);
     QueryPerformanceCounter(&run.startCount);
 
