@@ -56,19 +56,19 @@ void ProcessMessages(TForm1* form)
 int RunApplication(TForm1* form)
 {
     MSG message;
-    bool idleUpdateDue = true;
+    if (form->Handle && IsWindow(form->Handle))
+        form->UpdateEditCommands();
     for (;;) {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (!DispatchApplicationMessage(form, message))
-                return int(message.wParam);
-            idleUpdateDue = true;
-        }
-        // Records are sent messages: each wakes the loop without a posted message, and what they
-        // change reaches the window at the display tick, a posted message. Updating the edit
-        // commands after every record would hold up the next one for nothing.
-        if (idleUpdateDue && form->Handle && IsWindow(form->Handle))
+        // Records are sent messages: GetMessage runs them inside itself and returns only with a
+        // posted message, so a record costs no more trips to the server than the reply. What a
+        // record changes reaches the window at the display tick, a posted message; the edit
+        // commands are updated once the posted messages are handled.
+        BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == -1)
+            return 1;
+        if (!DispatchApplicationMessage(form, message))
+            return int(message.wParam);
+        if (!PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) && form->Handle && IsWindow(form->Handle))
             form->UpdateEditCommands();
-        idleUpdateDue = false;
-        WaitMessage();
     }
 }
