@@ -121,15 +121,20 @@ void TForm1::QueueEntries(BacklogEntry* first, BacklogEntry* last)
     PendingTail = last;
 }
 
+int32_t TForm1::FreeBacklogEntry(BacklogEntry* entry)
+{
+    int32_t size = entry->Heap == BacklogHeap ? int32_t(HeapSize(entry->Heap, HEAP_NO_SERIALIZE, entry)) : 0;
+    HeapFree(entry->Heap, HeapFlags(entry->Heap), entry);
+    return size;
+}
+
 void TForm1::DiscardEntries(BacklogEntry** chain)
 {
     int32_t freed = 0;
     while (*chain) {
         BacklogEntry* entry = *chain;
         *chain = entry->Next;
-        if (entry->Heap == BacklogHeap)
-            freed += int32_t(HeapSize(entry->Heap, HEAP_NO_SERIALIZE, entry));
-        HeapFree(entry->Heap, HeapFlags(entry->Heap), entry);
+        freed += FreeBacklogEntry(entry);
     }
     if (chain == &PendingHead)
         PendingTail = nullptr;
@@ -147,20 +152,27 @@ int32_t TForm1::LogBufferLength() const
 
 int32_t TForm1::TrimLogBuffer(int32_t incoming)
 {
+    if (BufferSize < 0)
+        return LogBufferLength();
+    return TrimLogBufferTo(BufferSize - incoming);
+}
+
+int32_t TForm1::TrimLogBufferTo(int32_t room)
+{
     int32_t length = LogBufferLength();
-    if (BufferSize < 0 || length <= 0 || length + incoming <= BufferSize)
+    if (length <= 0 || length <= room)
         return length;
-    // Whole lines go from the top until the new text fits; they are removed in one step, which
+    // Whole lines go from the top until the rest fits; they are removed in one step, which
     // leaves the same text as removing them one at a time.
     int32_t lines = int32_t(SendMessageA(Memo1, EM_GETLINECOUNT, 0, 0));
     int32_t removed = 0;
     int32_t line = 0;
-    while (line < lines - 1 && length - removed + incoming > BufferSize) {
+    while (line < lines - 1 && length - removed > room) {
         LRESULT start = SendMessageA(Memo1, EM_LINEINDEX, line, 0);
         removed += int32_t(SendMessageA(Memo1, EM_LINELENGTH, start, 0)) + 2;
         line++;
     }
-    LRESULT end = line < lines - 1 || length - removed + incoming <= BufferSize
+    LRESULT end = line < lines - 1 || length - removed <= room
                       ? SendMessageA(Memo1, EM_LINEINDEX, line, 0)
                       : -1;   // even the last line goes
     SendMessageA(Memo1, EM_SETSEL, 0, end);
@@ -168,73 +180,75 @@ int32_t TForm1::TrimLogBuffer(int32_t incoming)
     return LogBufferLength();
 }
 
+void TForm1::FreezeLogBuffer()
+{
+    // The rich edit repaints after every change unless told not to, and a repaint costs several
+    // batches: it waits for the display tick.
+    if (!LogBufferFrozen) {
+        SendMessageA(Memo1, WM_SETREDRAW, FALSE, 0);
+        LogBufferFrozen = true;
+    }
+}
+
+void TForm1::ShowInLogBuffer(const char* text, int32_t length, COLORREF colour)
+{
+    FreezeLogBuffer();
+    TrimLogBuffer(length);
+    AppendToLogBuffer(text, colour);
+}
+
+void TForm1::AppendToLogBuffer(const char* text, COLORREF colour)
+{
+    SendMessageA(Memo1, EM_SETSEL, WPARAM(-1), LPARAM(-1));
+    CHARFORMAT2A format = {};
+    format.cbSize = sizeof format;
+    format.dwMask = CFM_COLOR;
+    format.crTextColor = colour;
+    SendMessageA(Memo1, EM_SETCHARFORMAT, SCF_SELECTION, LPARAM(&format));
+    SendMessageA(Memo1, EM_REPLACESEL, FALSE, LPARAM(text));
+}
+
 bool TForm1::ShowNextBatch()
 {
     if (Paused || !PendingHead)
         return false;
     int32_t kind = PendingHead->Kind;
+    // measure the batch first so that one buffer holds it
+    int32_t total = 0;
+    int32_t taken = 0;
+    for (BacklogEntry* entry = PendingHead; entry; entry = entry->Next) {
+        if (taken > 0 && (total > MergedBatchLimit || (Colors && entry->Kind != kind)))
+            break;
+        total += entry->Length;
+        taken++;
+    }
     int32_t freed = 0;
-    BacklogEntry* single = PendingHead;
-    char* merged = nullptr;
-    int32_t length = single->Length;
-    if (single->Next && (!Colors || single->Next->Kind == kind)) {
-        // measure the batch first so that one buffer holds it
-        int32_t total = 0;
-        int32_t taken = 0;
-        for (BacklogEntry* entry = PendingHead; entry; entry = entry->Next) {
-            if (taken > 0 && (total > MergedBatchLimit || (Colors && entry->Kind != kind)))
-                break;
-            total += entry->Length;
-            taken++;
+    if (ShownBatch* batch = NewShownBatch(total, kind)) {
+        // it reaches the log buffer at the display tick, with the batches shown before it
+        int32_t length = 0;
+        while (taken-- > 0) {
+            BacklogEntry* entry = PendingHead;
+            PendingHead = entry->Next;
+            memcpy(batch->Text + length, entry->Text, size_t(entry->Length));
+            length += entry->Length;
+            freed += FreeBacklogEntry(entry);
         }
-        merged = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size_t(total) + 1));
-        if (merged) {
-            length = 0;
-            while (taken-- > 0) {
-                BacklogEntry* entry = PendingHead;
-                PendingHead = entry->Next;
-                memcpy(merged + length, entry->Text, size_t(entry->Length));
-                length += entry->Length;
-                if (entry->Heap == BacklogHeap)
-                    freed += int32_t(HeapSize(entry->Heap, HEAP_NO_SERIALIZE, entry));
-                HeapFree(entry->Heap, HeapFlags(entry->Heap), entry);
-            }
-            merged[length] = 0;
-            if (!PendingHead)
-                PendingTail = nullptr;
-        }
-    }
-
-    // The rich edit repaints after every change unless told not to, and a repaint costs several
-    // batches: it waits for the display tick, however many batches a full backlog forces before.
-    if (!LogBufferFrozen) {
-        SendMessageA(Memo1, WM_SETREDRAW, FALSE, 0);
-        LogBufferFrozen = true;
-    }
-    TrimLogBuffer(length);
-    SendMessageA(Memo1, EM_SETSEL, WPARAM(-1), LPARAM(-1));
-    CHARFORMAT2A format = {};
-    format.cbSize = sizeof format;
-    format.dwMask = CFM_COLOR;
-    format.crTextColor = Colors ? COLORREF(kind) : 0;
-    SendMessageA(Memo1, EM_SETCHARFORMAT, SCF_SELECTION, LPARAM(&format));
-    if (merged) {
-        SendMessageA(Memo1, EM_REPLACESEL, FALSE, LPARAM(merged));
-        HeapFree(GetProcessHeap(), 0, merged);
+        QueueShownBatch(batch);
     } else {
-        SendMessageA(Memo1, EM_REPLACESEL, FALSE, LPARAM(single->Text));
+        // without memory for the batch, the first entry alone goes into the log buffer now
+        CatchUpLogBuffer();
+        BacklogEntry* single = PendingHead;
+        ShowInLogBuffer(single->Text, single->Length, Colors ? COLORREF(kind) : 0);
+        SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
         PendingHead = single->Next;
-        if (!PendingHead)
-            PendingTail = nullptr;
-        if (single->Heap == BacklogHeap)
-            freed += int32_t(HeapSize(single->Heap, HEAP_NO_SERIALIZE, single));
-        HeapFree(single->Heap, HeapFlags(single->Heap), single);
+        freed += FreeBacklogEntry(single);
     }
+    if (!PendingHead)
+        PendingTail = nullptr;
     if (freed) {
         BacklogUsed -= freed;
         UpdateBacklogGauge();
     }
-    SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
     return true;
 }
 
@@ -268,6 +282,7 @@ void TForm1::TickIfOverdue()
 
 void TForm1::RefreshDisplay()
 {
+    CatchUpLogBuffer();
     if (LogBufferFrozen) {
         LogBufferFrozen = false;
         SendMessageA(Memo1, WM_SETREDRAW, TRUE, 0);
@@ -318,6 +333,7 @@ void TForm1::ShowPauseButtons(bool paused)
 
 void TForm1::Clear()
 {
+    DiscardShownBatches();
     SetWindowTextA(Memo1, "");
     DiscardEntries();
 }
@@ -341,6 +357,7 @@ void TForm1::ToggleShowBacklog()
 void TForm1::SetBufferSize(UINT sender)
 {
     int32_t size = TagOf(sender);
+    CatchUpLogBuffer();   // the batches shown so far were shown at the old size
     if (size >= 0 && (BufferSize < 0 || size < BufferSize)) {
         BufferSize = size;
         TrimLogBuffer(0);

@@ -92,6 +92,7 @@ void TForm1::StartSpying()
         SetCursor(normal);
         throw ViewerError(message);
     };
+    DiscardShownBatches();
     SetWindowTextA(Memo1, "");
     CaptureChannel channel = ChannelOf(*this);
     if (!SemaphoreHandle) {
@@ -131,6 +132,7 @@ void TForm1::StopSpying(bool exiting)
 {
     Paused = false;
     ShowNextBatch();
+    CatchUpLogBuffer();
     CloseBacklog();
     KillTimer(Handle, 1);
     DisplayTimer = 0;

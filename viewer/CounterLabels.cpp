@@ -65,10 +65,11 @@ void TForm1::FormatCount(HWND label, int32_t value)
     if (!found)
         pendingLabels.push_back({label, std::move(text)});
     if (!LabelsChanged) {
-        // the display timer may not run (no lines, or Log File Only): the labels have their own
         LabelsChanged = true;
         LabelsChangedAt = GetTickCount();
-        SetTimer(Handle, LabelPaintTimerId, UINT(UpdateInterval), nullptr);
+        // the display tick paints them; when no lines wait for it (or Log File Only), their own
+        if (!DisplayTimer)
+            SetTimer(Handle, LabelPaintTimerId, UINT(UpdateInterval), nullptr);
     }
 }
 

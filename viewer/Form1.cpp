@@ -189,6 +189,7 @@ TForm1* TForm1::Create(HINSTANCE instance)
 
 TForm1::~TForm1()
 {
+    DiscardShownBatches();
     if (Handle && IsWindow(Handle)) {
         SetWindowLongPtrA(Handle, GWLP_USERDATA, 0);
         DestroyWindow(Handle);
@@ -231,6 +232,7 @@ void TForm1::CreateControls(HINSTANCE instance)
     }
     SendMessageA(EditLogFile, EM_LIMITTEXT, 255, 0);
     SubclassCounterLabels();
+    SubclassLogBuffer();
 
     // the log buffer: unlimited text, Courier New in the ANSI character set, no wrapping
     SendMessageA(Memo1, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CaptureLines.h"
+#include "CatchUpPlan.h"
 #include "ControlIds.h"
 #include "LineKind.h"
 #include "LogWriter.h"
@@ -88,6 +89,13 @@ public:
     UINT_PTR DisplayTimer = 0;
     DWORD LastDisplayTick = 0;      // GetTickCount of the last display tick
     bool LogBufferFrozen = false;   // Memo1 does not redraw until the next display tick
+    // Batches shown since the last display tick, on their way into Memo1 (LogBufferCatchUp.cpp).
+    ShownBatch* ShownHead = nullptr;
+    ShownBatch* ShownTail = nullptr;
+    int32_t ShownCount = 0;
+    int32_t PlainTailCount = 0;     // the last batches of the chain that are plain text...
+    int64_t PlainTailLength = 0;    // ...and their length
+    bool CatchingUp = false;        // Memo1 is being brought up to date
     bool LabelsChanged = false;     // a counter label has new text not yet painted
     DWORD LabelsChangedAt = 0;      // GetTickCount when LabelsChanged was set
     bool Paused = false;
@@ -147,8 +155,24 @@ public:
     void QueueEntries(BacklogEntry* first, BacklogEntry* last);
     void DiscardEntries(BacklogEntry** chain);
     void DiscardEntries() { DiscardEntries(&PendingHead); PendingTail = nullptr; }
+    int32_t FreeBacklogEntry(BacklogEntry* entry);   // returns the size it freed in the backlog heap
     bool ShowNextBatch();
     int32_t TrimLogBuffer(int32_t incoming);
+    // Deletes whole lines from the top of the log buffer until at most room characters are left.
+    int32_t TrimLogBufferTo(int32_t room);
+    // Trims for the text, then appends it at the end in its colour.
+    void ShowInLogBuffer(const char* text, int32_t length, COLORREF colour);
+    void AppendToLogBuffer(const char* text, COLORREF colour);
+    void FreezeLogBuffer();
+    // the batches between shown and in Memo1
+    ShownBatch* NewShownBatch(int32_t length, int32_t kind);
+    void QueueShownBatch(ShownBatch* batch);
+    void DiscardShownBatches();
+    // Brings Memo1 up to date with the shown batches; anything that asks Memo1 does this first.
+    void CatchUpLogBuffer();
+    // Appends the batches from the given one on, the first from the given offset.
+    void AppendShownBatches(const ShownBatch* from, int32_t offset);
+    void SubclassLogBuffer();
     int32_t LogBufferLength() const;
     void HandleDisplayTimer();
     void StartDisplayTimer();

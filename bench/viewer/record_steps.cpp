@@ -93,19 +93,42 @@ int main(int argc, char** argv)
                        "socket (77) sent 12 bytes of data" + '\0';
     Step("12-byte data record, whole", repeats, [&] { Send(form, data); }, [&] { form->DiscardEntries(); });
 
+    // a full backlog: every few records show a batch to make room
+    while (!form->ShownHead)
+        Send(form, text);
+    Step("text record, whole, with the backlog full", repeats, [&] { Send(form, text); }, [&] {
+        form->DiscardEntries();
+        form->DiscardShownBatches();
+    });
+
     // the display, with the log buffer at its size so that every batch trims
     FillLogBuffer(form);
     int batches = repeats / 20 > 20 ? repeats / 20 : 20;
     Step("log buffer length (EM_GETTEXTLENGTHEX)", repeats, [&] { form->LogBufferLength(); });
-    Step("one batch of 13 lines into a full buffer (ShowNextBatch)", batches, [&] {
+    Step("13 lines and their batch, shown to wait for the tick", batches, [&] {
         for (int i = 0; i < 13; i++)
             form->AddLine(Line, MessageLine, false);
         form->ShowNextBatch();
     });
-    Step("one batch and the display tick's repaint", batches, [&] {
+    Step("the same, brought into a full buffer, and repainted", batches, [&] {
         for (int i = 0; i < 13; i++)
             form->AddLine(Line, MessageLine, false);
         form->ShowNextBatch();
+        form->RefreshDisplay();
+    });
+    // a flood: more batches than the buffer holds wait for the tick
+    auto showBufferful = [&] {
+        for (int i = 0; i < 13 * 40; i++)
+            form->AddLine(Line, MessageLine, false);
+        while (form->ShowNextBatch()) {
+        }
+    };
+    Step("a buffer's worth of batches brought in at once", 10, [&] {
+        showBufferful();
+        form->CatchUpLogBuffer();
+    }, [&] { form->RefreshDisplay(); });
+    Step("  the same, and repainted", 10, [&] {
+        showBufferful();
         form->RefreshDisplay();
     });
     {

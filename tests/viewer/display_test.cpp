@@ -1,8 +1,11 @@
 // The log buffer of a real main window: batches and their colours, trimming, pause and resume,
-// Log File Only, the display timer.
+// Log File Only, the display timer, batches brought in together at the tick.
 #include "ViewerHarness.h"
 
+#include <richedit.h>
+
 #include <cstring>
+#include <random>
 
 namespace {
 
@@ -23,6 +26,22 @@ int PositionOf(const std::string& memoText, const std::string& needle)
     for (size_t i = 0; i < at; i++)
         breaks += memoText[i] == '\n';
     return int(at) - breaks;
+}
+
+DWORD CALLBACK AppendStreamed(DWORD_PTR cookie, LPBYTE bytes, LONG count, LONG* done)
+{
+    reinterpret_cast<std::string*>(cookie)->append(reinterpret_cast<char*>(bytes), size_t(count));
+    *done = count;
+    return 0;
+}
+
+// The log buffer as rich text: its text with every colour change.
+std::string MemoRtf(HWND memo)
+{
+    std::string rtf;
+    EDITSTREAM stream = {DWORD_PTR(&rtf), 0, AppendStreamed};
+    SendMessageA(memo, EM_STREAMOUT, SF_RTF, LPARAM(&stream));
+    return rtf;
 }
 
 }  // namespace
@@ -275,4 +294,60 @@ TEST(LogBuffer, FullBacklogShowsBatchesBeforeTakingTheNextLine)
     EXPECT_EQ(nullptr, form->PendingHead);
     EXPECT_EQ(0, form->BacklogUsed);
     EXPECT_EQ(0, form->LogBufferLength());
+}
+
+TEST(LogBuffer, BatchesBroughtInTogetherLeaveItAsOneAtATime)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->StartSpying();
+    const int32_t kinds[] = {MessageLine, MessageLine, MessageLine, ErrorLine, StatusLine, DataLine};
+    const struct {
+        const char* name;
+        UINT size;                 // the Size item
+        const char* oddLine;       // a line the buffer does not count as it is long, or none
+    } cases[] = {
+        {"32 KB", Id::MMenuItem32KB, nullptr},
+        {"32 KB, a lone line feed", Id::MMenuItem32KB, "a lone\nline feed"},
+        {"32 KB, CR CR LF", Id::MMenuItem32KB, "ends in CR CR LF\r"},
+        {"unlimited", Id::MMenuItemUnlimited, nullptr},
+    };
+    for (const auto& c : cases) {
+        form->OnClick(c.size);
+        std::string shown[2];
+        int32_t mostWaiting = 0;
+        for (int together = 0; together < 2; together++) {
+            // the same lines each time: one batch at a time, then all brought in at the end
+            form->OnClick(Id::MMenuItemClear);
+            std::mt19937 random(7);
+            for (int step = 0; step < 200; step++) {
+                int lines = int(random() % 20) + 1;
+                for (int i = 0; i < lines; i++) {
+                    int32_t kind = kinds[random() % 6];
+                    std::string line = Line(char('a' + random() % 26), int(random() % 100));
+                    if (random() % 50 == 0)
+                        line = Line('w', 3000);   // longer than a merged batch
+                    if (c.oddLine && random() % 100 == 0)
+                        line = c.oddLine;
+                    ASSERT_TRUE(form->AddLine(line.c_str(), kind, false));
+                }
+                while (form->ShowNextBatch()) {
+                    if (!together)
+                        form->CatchUpLogBuffer();
+                }
+                int32_t waiting = 0;
+                for (const ShownBatch* batch = form->ShownHead; batch; batch = batch->Next)
+                    waiting += batch->Length;
+                if (waiting > mostWaiting)
+                    mostWaiting = waiting;
+            }
+            shown[together] = MemoRtf(form->Memo1);
+            EXPECT_EQ(nullptr, form->ShownHead) << c.name << ": reading the log buffer brought the batches in";
+        }
+        EXPECT_EQ(shown[0], shown[1]) << c.name;
+        EXPECT_GT(shown[0].size(), 10000u) << c.name;
+        if (form->BufferSize == 32768 && !c.oddLine)
+            // at most one batch (up to 1024 characters and then a 3000-character line) more than the size
+            EXPECT_LE(mostWaiting, 32768 + 1024 + 3002) << "batches the buffer cannot hold are let go while they wait";
+    }
 }

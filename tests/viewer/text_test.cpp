@@ -1,11 +1,15 @@
 // Byte-to-text code of the viewer, byte for byte: hex rows, line splitting, the HTTP test, HTML
-// escaping, count display, setting choices and hints.
+// escaping, count display, setting choices and hints, and the log buffer's catch-up plan.
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "CatchUpPlan.h"
 #include "CountFormat.h"
 #include "HexDump.h"
 #include "HtmlLog.h"
@@ -302,4 +306,94 @@ TEST(SettingChoices, LongHints)
     };
     for (const Case& c : cases)
         EXPECT_STREQ(c.longHint, LongHintOf(c.hint)) << c.hint;
+}
+
+namespace {
+
+// The log buffer as the display rules describe it, one batch at a time: before a batch, whole
+// lines go from the top while the buffer and the batch together pass the size.
+void ShowOneAtATime(std::string& buffer, const std::string& batch, int32_t size)
+{
+    while (size >= 0 && !buffer.empty() && buffer.size() + batch.size() > size_t(size)) {
+        size_t end = buffer.find("\r\n");
+        buffer.erase(0, end == std::string::npos ? buffer.size() : end + 2);
+    }
+    buffer += batch;
+}
+
+// The same buffer after the batches come in at once, as the plan says.
+std::string ShowAtOnce(std::string buffer, const std::vector<std::string>& batches, int32_t size)
+{
+    std::vector<std::vector<char>> storage;
+    std::vector<ShownBatch*> chain;
+    for (const std::string& text : batches) {
+        storage.emplace_back(sizeof(ShownBatch) + text.size());
+        ShownBatch* batch = reinterpret_cast<ShownBatch*>(storage.back().data());
+        batch->Next = nullptr;
+        batch->Length = int32_t(text.size());
+        memcpy(batch->Text, text.c_str(), text.size() + 1);
+        if (!chain.empty())
+            chain.back()->Next = batch;
+        chain.push_back(batch);
+    }
+    CatchUpPlan plan = PlanCatchUp(int32_t(buffer.size()), size, chain.empty() ? nullptr : chain[0]);
+    if (plan.clearsPresent) {
+        buffer.clear();
+    } else {
+        while (!buffer.empty() && buffer.size() > size_t(plan.presentRoom < 0 ? 0 : plan.presentRoom)) {
+            size_t end = buffer.find("\r\n");
+            buffer.erase(0, end == std::string::npos ? buffer.size() : end + 2);
+        }
+    }
+    int32_t offset = plan.fromOffset;
+    for (const ShownBatch* batch = plan.from; batch; batch = batch->Next, offset = 0)
+        buffer.append(batch->Text + offset, size_t(batch->Length - offset));
+    return buffer;
+}
+
+std::string RandomLines(std::mt19937& random, int lines, int longest)
+{
+    std::string text;
+    for (int i = 0; i < lines; i++)
+        text += std::string(size_t(random() % (longest + 1)), char('a' + random() % 26)) + "\r\n";
+    return text;
+}
+
+}  // namespace
+
+TEST(CatchUpPlan, PlainTextIsWholeLinesEndingInCrLf)
+{
+    const struct {
+        const char* text;
+        bool plain;
+    } cases[] = {
+        {"one\r\n", true},        {"one\r\ntwo\tthree\r\n", true}, {"\r\n", true},
+        {"", false},               {"one", false},                   {"one\r\ntwo", false},
+        {"one\ntwo\r\n", false},  {"one\rtwo\r\n", false},         {"one\r\r\n", false},
+        {"\none\r\n", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.plain, IsPlainText(c.text, int32_t(strlen(c.text)))) << c.text;
+    EXPECT_FALSE(IsPlainText("a\0b\r\n", 5)) << "a NUL ends the text for the log buffer";
+}
+
+TEST(CatchUpPlan, AtOnceLeavesTheBufferAsOneAtATime)
+{
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 3000; round++) {
+        // sizes from smaller than one batch to larger than all of them, and no limit
+        int32_t size = round % 10 == 0 ? -1 : int32_t(random() % 3000);
+        std::string present = RandomLines(random, int(random() % 30), 60);
+        if (size >= 0)
+            ShowOneAtATime(present, "", size);   // the buffer as the display left it
+        std::vector<std::string> batches;
+        int count = int(random() % 12) + 1;
+        for (int i = 0; i < count; i++)
+            batches.push_back(RandomLines(random, int(random() % 15) + 1, random() % 4 == 0 ? 400 : 60));
+        std::string expected = present;
+        for (const std::string& batch : batches)
+            ShowOneAtATime(expected, batch, size);
+        ASSERT_EQ(expected, ShowAtOnce(present, batches, size))
+            << "round " << round << ", size " << size << ", " << count << " batches";
+    }
 }

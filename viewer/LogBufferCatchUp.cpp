@@ -1,0 +1,155 @@
+// The log buffer catches up at the display tick. A shown batch waits in a chain, and the chain
+// goes into Memo1 at once (CatchUpPlan.h), leaving it as showing each batch in turn would have.
+// Whatever asks Memo1 anything first makes it catch up, so the control never answers from a
+// text that lags behind.
+#include "Form1.h"
+
+#include <richedit.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+bool SingleByteCodePage()
+{
+    CPINFO info;
+    return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
+}
+
+WNDPROC richEditWindowProc;   // the proc the log buffer had
+
+// Under Wine a message through a comctl32 subclass costs as much as a record, and the display
+// sends Memo1 several a batch: this is a plain window procedure.
+LRESULT CALLBACK LogBufferProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    TForm1* form = FormOfWindow(GetParent(window));
+    if (form && form->ShownHead && !form->CatchingUp)
+        form->CatchUpLogBuffer();
+    return CallWindowProcA(richEditWindowProc, window, message, wParam, lParam);
+}
+
+}  // namespace
+
+void TForm1::SubclassLogBuffer()
+{
+    richEditWindowProc = WNDPROC(SetWindowLongPtrA(Memo1, GWLP_WNDPROC, LONG_PTR(LogBufferProc)));
+}
+
+ShownBatch* TForm1::NewShownBatch(int32_t length, int32_t kind)
+{
+    size_t size = offsetof(ShownBatch, Text) + size_t(length) + 1;
+    ShownBatch* batch = static_cast<ShownBatch*>(HeapAlloc(GetProcessHeap(), 0, size));
+    if (!batch)
+        return nullptr;
+    batch->Next = nullptr;
+    batch->Colour = Colors ? COLORREF(kind) : 0;
+    batch->Length = length;
+    batch->Plain = false;
+    batch->Text[length] = 0;
+    return batch;
+}
+
+void TForm1::QueueShownBatch(ShownBatch* batch)
+{
+    static const bool singleByte = SingleByteCodePage();
+    batch->Plain = singleByte && IsPlainText(batch->Text, batch->Length);
+    if (ShownTail)
+        ShownTail->Next = batch;
+    else
+        ShownHead = batch;
+    ShownTail = batch;
+    ShownCount++;
+    if (batch->Plain) {
+        PlainTailCount++;
+        PlainTailLength += batch->Length;
+    } else {
+        PlainTailCount = 0;
+        PlainTailLength = 0;
+    }
+    // Once the plain batches after a batch fill the buffer's size, showing them trims it away
+    // entirely: it never needs to reach Memo1. This keeps a flood's chain to about the size.
+    while (BufferSize >= 0 && ShownHead != ShownTail) {
+        bool inPlainTail = ShownCount == PlainTailCount;
+        int64_t after = PlainTailLength - (inPlainTail ? ShownHead->Length : 0);
+        if (after < BufferSize)
+            break;
+        ShownBatch* gone = ShownHead;
+        ShownHead = gone->Next;
+        ShownCount--;
+        if (inPlainTail) {
+            PlainTailCount--;
+            PlainTailLength -= gone->Length;
+        }
+        HeapFree(GetProcessHeap(), 0, gone);
+    }
+}
+
+void TForm1::DiscardShownBatches()
+{
+    while (ShownHead) {
+        ShownBatch* batch = ShownHead;
+        ShownHead = batch->Next;
+        HeapFree(GetProcessHeap(), 0, batch);
+    }
+    ShownTail = nullptr;
+    ShownCount = 0;
+    PlainTailCount = 0;
+    PlainTailLength = 0;
+}
+
+void TForm1::CatchUpLogBuffer()
+{
+    if (!ShownHead || CatchingUp)
+        return;
+    CatchingUp = true;
+    FreezeLogBuffer();
+    // The plan counts in characters of the text; Memo1 must end at a line start for the chain's
+    // lines to be its own.
+    int32_t lines = int32_t(SendMessageA(Memo1, EM_GETLINECOUNT, 0, 0));
+    LRESULT lastLine = SendMessageA(Memo1, EM_LINEINDEX, lines - 1, 0);
+    bool endsAtLineStart = SendMessageA(Memo1, EM_LINELENGTH, lastLine, 0) == 0;
+    if (endsAtLineStart && PlainTailCount == ShownCount) {
+        int32_t present = LogBufferLength();
+        CatchUpPlan plan = PlanCatchUp(present, BufferSize, ShownHead);
+        if (plan.clearsPresent)
+            SetWindowTextA(Memo1, "");
+        else if (plan.presentRoom < present)
+            TrimLogBufferTo(plan.presentRoom);
+        AppendShownBatches(plan.from, plan.fromOffset);
+    } else {
+        for (const ShownBatch* batch = ShownHead; batch; batch = batch->Next)
+            ShowInLogBuffer(batch->Text, batch->Length, COLORREF(batch->Colour));
+    }
+    SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
+    DiscardShownBatches();
+    CatchingUp = false;
+}
+
+void TForm1::AppendShownBatches(const ShownBatch* from, int32_t offset)
+{
+    // The rich edit takes one long text much faster than the same text in pieces, so batches of
+    // one colour go in together.
+    while (from) {
+        const ShownBatch* end = from->Next;
+        size_t length = size_t(from->Length - offset);
+        for (; end && end->Colour == from->Colour; end = end->Next)
+            length += size_t(end->Length);
+        char* joined = end != from->Next ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, length + 1)) : nullptr;
+        if (joined) {
+            size_t at = 0;
+            for (const ShownBatch* batch = from; batch != end; batch = batch->Next, offset = 0) {
+                memcpy(joined + at, batch->Text + offset, size_t(batch->Length - offset));
+                at += size_t(batch->Length - offset);
+            }
+            joined[at] = 0;
+            AppendToLogBuffer(joined, COLORREF(from->Colour));
+            HeapFree(GetProcessHeap(), 0, joined);
+        } else {
+            for (const ShownBatch* batch = from; batch != end; batch = batch->Next, offset = 0)
+                AppendToLogBuffer(batch->Text + offset, COLORREF(batch->Colour));
+        }
+        from = end;
+        offset = 0;
+    }
+}
