@@ -29,6 +29,7 @@ namespace {
 
 const BenchSettings Settings = {2, 1048576, 225, "record-bench.log"};
 const int BareRounds = 2000;
+const int Slices = 4;   // each round measures every case in this many turns
 const DWORD SmallSocket = 5001, LargeSocket = 5002;
 
 struct CostCase {
@@ -125,15 +126,18 @@ int main(int argc, char** argv)
             return Fail("the capture did not start"), 1;
         viewer.Send(SocketRecord(RecordSocketCreated, SmallSocket, "socket (5001) created"));
         viewer.Send(SocketRecord(RecordSocketCreated, LargeSocket, "socket (5002) created"));
+        // in slices, so that a change of the machine's pace within the round falls on every case
         double roundBare = 0, roundCost[caseCount] = {};
-        for (int step = 0; step <= caseCount; step++) {
-            int which = (step + round) % (caseCount + 1);
-            viewer.Clear();
-            Sleep(50);
-            if (which == caseCount)
-                roundBare = receiver.RoundTripMicroseconds(BareRounds);
-            else
-                roundCost[which] = TimeSends(viewer, cases[which].record, cases[which].count);
+        for (int slice = 0; slice < Slices; slice++) {
+            for (int step = 0; step <= caseCount; step++) {
+                int which = (step + round + slice) % (caseCount + 1);
+                viewer.Clear();
+                Sleep(20);
+                if (which == caseCount)
+                    roundBare += receiver.RoundTripMicroseconds(BareRounds / Slices) / Slices;
+                else
+                    roundCost[which] += TimeSends(viewer, cases[which].record, cases[which].count / Slices) / Slices;
+            }
         }
         bare.push_back(roundBare);
         for (int i = 0; i < caseCount; i++) {
