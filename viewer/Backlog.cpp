@@ -37,7 +37,28 @@ const Choice BacklogSizeItems[] = {
     {MMenuItemBacklogSize1MB, 0}, {MMenuItemBacklogSize4MB, 0}, {MMenuItemBacklogSize10MB, 0},
 };
 
+bool SameBar(const SCROLLINFO& a, const SCROLLINFO& b)
+{
+    return a.nMin == b.nMin && a.nMax == b.nMax && a.nPage == b.nPage && a.nPos == b.nPos;
+}
+
 }  // namespace
+
+ScrollBars ReadScrollBars(HWND window)
+{
+    ScrollBars bars = {};
+    bars.horizontal.cbSize = bars.vertical.cbSize = sizeof(SCROLLINFO);
+    bars.horizontal.fMask = bars.vertical.fMask = SIF_ALL;
+    GetScrollInfo(window, SB_HORZ, &bars.horizontal);
+    GetScrollInfo(window, SB_VERT, &bars.vertical);
+    bars.style = GetWindowLongA(window, GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL);
+    return bars;
+}
+
+bool operator!=(const ScrollBars& a, const ScrollBars& b)
+{
+    return !SameBar(a.horizontal, b.horizontal) || !SameBar(a.vertical, b.vertical) || a.style != b.style;
+}
 
 bool TForm1::AddLine(const char* text, int32_t kind, bool forced, int32_t length)
 {
@@ -185,6 +206,7 @@ void TForm1::FreezeLogBuffer()
     // The rich edit repaints after every change unless told not to, and a repaint costs several
     // batches: it waits for the display tick.
     if (!LogBufferFrozen) {
+        FrozenScrollBars = ReadScrollBars(Memo1);
         SendMessageA(Memo1, WM_SETREDRAW, FALSE, 0);
         LogBufferFrozen = true;
     }
@@ -282,11 +304,19 @@ void TForm1::TickIfOverdue()
 
 void TForm1::RefreshDisplay()
 {
+    bool frozenBefore = LogBufferFrozen;
     CatchUpLogBuffer();
     if (LogBufferFrozen) {
         LogBufferFrozen = false;
         SendMessageA(Memo1, WM_SETREDRAW, TRUE, 0);
-        RedrawWindow(Memo1, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+        // Wine paints the whole frame after the redraw comes back on, and its scroll bars cost
+        // several times the text. Frozen only for what was brought in just now, the frame is as
+        // last drawn unless the bars have moved.
+        bool frameChanged = frozenBefore || ReadScrollBars(Memo1) != FrozenScrollBars;
+        if (!frameChanged)
+            RedrawWindow(Memo1, nullptr, nullptr, RDW_VALIDATE | RDW_NOFRAME | RDW_NOCHILDREN);
+        UINT frame = frameChanged ? RDW_FRAME : 0;
+        RedrawWindow(Memo1, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | frame | RDW_UPDATENOW);
     }
     PaintCounterLabels();
 }

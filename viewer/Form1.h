@@ -38,6 +38,14 @@ struct BacklogEntry {
 
 struct MenuRow;
 
+// What a window's scroll bars show.
+struct ScrollBars {
+    SCROLLINFO horizontal, vertical;
+    LONG style;   // WS_HSCROLL and WS_VSCROLL
+};
+ScrollBars ReadScrollBars(HWND window);
+bool operator!=(const ScrollBars& a, const ScrollBars& b);
+
 
 extern const char* const MainWindowClassName;   // "TForm1"
 extern const char* const MainWindowCaption;     // "Kestrix"
@@ -89,6 +97,7 @@ public:
     UINT_PTR DisplayTimer = 0;
     DWORD LastDisplayTick = 0;      // GetTickCount of the last display tick
     bool LogBufferFrozen = false;   // Memo1 does not redraw until the next display tick
+    ScrollBars FrozenScrollBars = {};   // Memo1's scroll bars when it stopped redrawing
     // Batches shown since the last display tick, on their way into Memo1 (LogBufferCatchUp.cpp).
     ShownBatch* ShownHead = nullptr;
     ShownBatch* ShownTail = nullptr;

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -42,6 +43,29 @@ std::string MemoRtf(HWND memo)
     EDITSTREAM stream = {DWORD_PTR(&rtf), 0, AppendStreamed};
     SendMessageA(memo, EM_STREAMOUT, SF_RTF, LPARAM(&stream));
     return rtf;
+}
+
+// A window's pixels as it last painted them, its frame and scroll bars included.
+std::vector<uint32_t> Pixels(HWND window)
+{
+    RECT frame;
+    GetWindowRect(window, &frame);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    HDC screen = GetWindowDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    std::vector<uint32_t> pixels(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + width * height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    return pixels;
 }
 
 }  // namespace
@@ -349,5 +373,43 @@ TEST(LogBuffer, BatchesBroughtInTogetherLeaveItAsOneAtATime)
         if (form->BufferSize == 32768 && !c.oddLine)
             // at most one batch (up to 1024 characters and then a 3000-character line) more than the size
             EXPECT_LE(mostWaiting, 32768 + 1024 + 3002) << "batches the buffer cannot hold are let go while they wait";
+    }
+}
+
+TEST(LogBuffer, TheDisplayTickPaintsWhatAFullRepaintPaints)
+{
+    // The tick leaves the frame alone when the scroll bars have not moved; they must then look
+    // as a full repaint would draw them.
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->StartSpying();
+    viewer.ShowAll();
+    form->RefreshDisplay();
+    const struct {
+        const char* name;
+        int lines;
+        bool readBeforeTheTick;
+    } steps[] = {
+        {"the buffer grows and its bars move", 40, false},
+        {"the buffer passes its size", 1000, false},
+        {"a full buffer takes lines at its end", 13, false},
+        {"and again, longer ones", 13, false},
+        {"a read brings the lines in before the tick", 13, true},
+        {"a line as wide as the buffer", 1, false},
+    };
+    int n = 0;
+    for (const auto& step : steps) {
+        for (int i = 0; i < step.lines; i++, n++) {
+            int width = step.lines == 1 ? 300 : 20 + n % 60;
+            ASSERT_TRUE(form->AddLine(Line(char('a' + n % 26), width).c_str(), n % 3 ? MessageLine : DataLine, false));
+        }
+        while (form->ShowNextBatch()) {
+        }
+        if (step.readBeforeTheTick)
+            form->LogBufferLength();
+        form->RefreshDisplay();
+        std::vector<uint32_t> ticked = Pixels(form->Memo1);
+        RedrawWindow(form->Memo1, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+        EXPECT_TRUE(ticked == Pixels(form->Memo1)) << step.name;
     }
 }
