@@ -184,6 +184,7 @@ int main(int argc, char** argv)
         form->LogBufferFrozen = true;
         form->RefreshDisplay();
     }
+    Step("the edit commands' update after a posted message", batches, [&] { form->UpdateEditCommands(); });
     Step("a full window's repaint", batches, [&] {
         InvalidateRect(form->Handle, nullptr, TRUE);
         RedrawWindow(form->Handle, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
