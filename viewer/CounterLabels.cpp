@@ -78,10 +78,11 @@ void TForm1::PaintCounterLabels()
     if (!LabelsChanged)
         return;
     LabelsChanged = false;
-    // DefWindowProc stores the text without the control's own paint, which follows once
-    for (const PendingLabel& pending : pendingLabels)
+    // DefWindowProc stores the text without the control's own paint, which follows once for
+    // each label that changed
+    for (const PendingLabel& pending : pendingLabels) {
         DefWindowProcA(pending.label, WM_SETTEXT, 0, LPARAM(pending.text.c_str()));
+        RedrawWindow(pending.label, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    }
     pendingLabels.clear();
-    for (HWND label : {LabelSCreated, LabelSClosed, LabelSCurrent, LabelTransRecvd, LabelTransSent})
-        RedrawWindow(label, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
