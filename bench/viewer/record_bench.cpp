@@ -3,13 +3,14 @@
 //   record_bench [--rounds N] [--verbose]
 //   run from the build's bin folder with WINEDLLOVERRIDES=ws2_32=n,b
 // The viewer runs at High with a text log file, 225 ms updates, a 1 MB backlog and the other
-// settings at their defaults. Each round measures, in an order that turns from round to round:
-// the bare round trip (a record-sized WM_COPYDATA to a window of another process that only
-// replies); the time a sender waits per record for a text record, a 12-byte and a 1 KiB data
-// record (binary, so shown as hex) with the display running, each after Clear so the backlog
-// never fills; and the sustained rate of text records once the backlog is full, with the display
-// running and with Log File Only, in one order or the other. Figures are medians over the rounds;
-// the ratios are medians of each round's own ratios, so the machine's drift falls on all cases.
+// settings at their defaults. Each round measures in four slices, each after a Clear so that the
+// backlog never fills, in an order that turns from slice to slice: the bare round trip (a
+// record-sized WM_COPYDATA to a window of another process that only replies), and the time a
+// sender waits per record for a text record, a 12-byte and a 1 KiB data record (binary, so shown
+// as hex) with the display running. Then the sustained rate of text records once the backlog is
+// full, with the display running and with Log File Only, in one order or the other. Figures are
+// medians over the rounds; the ratios are medians of each round's own ratios, so the machine's
+// drift falls on all cases.
 #include <windows.h>
 
 #include <algorithm>
@@ -129,10 +130,11 @@ int main(int argc, char** argv)
         // in slices, so that a change of the machine's pace within the round falls on every case
         double roundBare = 0, roundCost[caseCount] = {};
         for (int slice = 0; slice < Slices; slice++) {
+            // a slice's records fill about a quarter of the backlog
+            viewer.Clear();
+            Sleep(50);
             for (int step = 0; step <= caseCount; step++) {
                 int which = (step + round + slice) % (caseCount + 1);
-                viewer.Clear();
-                Sleep(20);
                 if (which == caseCount)
                     roundBare += receiver.RoundTripMicroseconds(BareRounds / Slices) / Slices;
                 else
