@@ -10,7 +10,6 @@ struct ShownBatch {
     ShownBatch* Next;
     uint32_t Colour;   // the COLORREF of its text
     int32_t Length;    // characters of Text, NUL excluded
-    bool Plain;        // IsPlainText
     char Text[1];
 };
 

@@ -101,9 +101,8 @@ public:
     // Batches shown since the last display tick, on their way into Memo1 (LogBufferCatchUp.cpp).
     ShownBatch* ShownHead = nullptr;
     ShownBatch* ShownTail = nullptr;
-    int32_t ShownCount = 0;
-    int32_t PlainTailCount = 0;     // the last batches of the chain that are plain text...
-    int64_t PlainTailLength = 0;    // ...and their length
+    ShownBatch* PlainTailStart = nullptr;   // the first of the chain's last batches that are all
+    int64_t PlainTailLength = 0;            // plain text, and their length
     bool CatchingUp = false;        // Memo1 is being brought up to date
     bool LabelsChanged = false;     // a counter label has new text not yet painted
     DWORD LabelsChangedAt = 0;      // GetTickCount when LabelsChanged was set

@@ -45,7 +45,6 @@ ShownBatch* TForm1::NewShownBatch(int32_t length, int32_t kind)
     batch->Next = nullptr;
     batch->Colour = Colors ? COLORREF(kind) : 0;
     batch->Length = length;
-    batch->Plain = false;
     batch->Text[length] = 0;
     return batch;
 }
@@ -53,32 +52,30 @@ ShownBatch* TForm1::NewShownBatch(int32_t length, int32_t kind)
 void TForm1::QueueShownBatch(ShownBatch* batch)
 {
     static const bool singleByte = SingleByteCodePage();
-    batch->Plain = singleByte && IsPlainText(batch->Text, batch->Length);
     if (ShownTail)
         ShownTail->Next = batch;
     else
         ShownHead = batch;
     ShownTail = batch;
-    ShownCount++;
-    if (batch->Plain) {
-        PlainTailCount++;
+    if (singleByte && IsPlainText(batch->Text, batch->Length)) {
+        if (!PlainTailStart)
+            PlainTailStart = batch;
         PlainTailLength += batch->Length;
     } else {
-        PlainTailCount = 0;
+        PlainTailStart = nullptr;
         PlainTailLength = 0;
     }
     // Once the plain batches after a batch fill the buffer's size, showing them trims it away
     // entirely: it never needs to reach Memo1. This keeps a flood's chain to about the size.
     while (BufferSize >= 0 && ShownHead != ShownTail) {
-        bool inPlainTail = ShownCount == PlainTailCount;
+        bool inPlainTail = ShownHead == PlainTailStart;
         int64_t after = PlainTailLength - (inPlainTail ? ShownHead->Length : 0);
         if (after < BufferSize)
             break;
         ShownBatch* gone = ShownHead;
         ShownHead = gone->Next;
-        ShownCount--;
         if (inPlainTail) {
-            PlainTailCount--;
+            PlainTailStart = ShownHead;
             PlainTailLength -= gone->Length;
         }
         HeapFree(GetProcessHeap(), 0, gone);
@@ -93,8 +90,7 @@ void TForm1::DiscardShownBatches()
         HeapFree(GetProcessHeap(), 0, batch);
     }
     ShownTail = nullptr;
-    ShownCount = 0;
-    PlainTailCount = 0;
+    PlainTailStart = nullptr;
     PlainTailLength = 0;
 }
 
@@ -109,7 +105,7 @@ void TForm1::CatchUpLogBuffer()
     int32_t lines = int32_t(SendMessageA(Memo1, EM_GETLINECOUNT, 0, 0));
     LRESULT lastLine = SendMessageA(Memo1, EM_LINEINDEX, lines - 1, 0);
     bool endsAtLineStart = SendMessageA(Memo1, EM_LINELENGTH, lastLine, 0) == 0;
-    if (endsAtLineStart && PlainTailCount == ShownCount) {
+    if (endsAtLineStart && PlainTailStart == ShownHead) {
         int32_t present = LogBufferLength();
         CatchUpPlan plan = PlanCatchUp(present, BufferSize, ShownHead);
         if (plan.clearsPresent)
