@@ -298,7 +298,7 @@ void TForm1::TickIfOverdue()
     DWORD late = 2 * DWORD(UpdateInterval);
     if (DisplayTimer && now - LastDisplayTick >= late)
         HandleDisplayTimer();
-    else if (LabelsChanged && now - LabelsChangedAt >= late)
+    else if (LabelsChanged() && now - LabelsChangedAt >= late)
         RefreshDisplay();
 }
 

@@ -55,29 +55,22 @@ const std::string* TForm1::PendingLabelText(HWND label) const
 
 void TForm1::FormatCount(HWND label, int32_t value)
 {
-    std::string text = FormatCountText(value);
-    bool found = false;
-    for (PendingLabel& pending : pendingLabels)
-        if (pending.label == label) {
-            pending.text = std::move(text);
-            found = true;
-        }
-    if (!found)
-        pendingLabels.push_back({label, std::move(text)});
-    if (!LabelsChanged) {
-        LabelsChanged = true;
+    if (!LabelsChanged()) {
         LabelsChangedAt = GetTickCount();
         // the display tick paints them; when no lines wait for it (or Log File Only), their own
         if (!DisplayTimer)
             SetTimer(Handle, LabelPaintTimerId, UINT(UpdateInterval), nullptr);
     }
+    for (PendingLabel& pending : pendingLabels)
+        if (pending.label == label) {
+            pending.text = FormatCountText(value);
+            return;
+        }
+    pendingLabels.push_back({label, FormatCountText(value)});
 }
 
 void TForm1::PaintCounterLabels()
 {
-    if (!LabelsChanged)
-        return;
-    LabelsChanged = false;
     // DefWindowProc stores the text without the control's own paint, which follows once for
     // each label that changed
     for (const PendingLabel& pending : pendingLabels) {

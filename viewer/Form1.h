@@ -104,8 +104,7 @@ public:
     ShownBatch* PlainTailStart = nullptr;   // the first of the chain's last batches that are all
     int64_t PlainTailLength = 0;            // plain text, and their length
     bool CatchingUp = false;        // Memo1 is being brought up to date
-    bool LabelsChanged = false;     // a counter label has new text not yet painted
-    DWORD LabelsChangedAt = 0;      // GetTickCount when LabelsChanged was set
+    DWORD LabelsChangedAt = 0;      // GetTickCount when the first unpainted count came
     bool Paused = false;
     int32_t BufferSize = 32768;
     int32_t UpdateInterval = 225;
@@ -151,6 +150,7 @@ public:
     // Shows the count in the label: read back at once, painted at the next display tick.
     void FormatCount(HWND label, int32_t value);
     const std::string* PendingLabelText(HWND label) const;   // null when the label shows its text
+    bool LabelsChanged() const { return !pendingLabels.empty(); }   // a count is not yet painted
     void PaintCounterLabels();
     void SubclassCounterLabels();
 

@@ -242,7 +242,7 @@ TEST(Records, CounterLabelsReadRightAtOnceAndShowItAtTheTick)
     EXPECT_NE("50", ownText(form->LabelSCreated)) << "the control has not been given the count yet";
 
     DWORD deadline = GetTickCount() + 5000;
-    while (form->LabelsChanged && GetTickCount() < deadline) {
+    while (form->LabelsChanged() && GetTickCount() < deadline) {
         ProcessMessages(form);
         Sleep(10);
     }
