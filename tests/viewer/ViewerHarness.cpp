@@ -128,3 +128,29 @@ std::string ReadFileBytes(const std::string& path)
     bytes << file.rdbuf();
     return bytes.str();
 }
+
+WindowImage CaptureWindow(HWND window)
+{
+    RECT frame;
+    GetWindowRect(window, &frame);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    WindowImage image = {{sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    // the window's own DC holds what it painted whenever the display catches up with it
+    HDC screen = GetWindowDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader = image.header;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    if (bitmap && BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY)) {
+        GdiFlush();
+        const uint8_t* first = static_cast<const uint8_t*>(bits);
+        image.rows.assign(first, first + ((width * 3 + 3) & ~3) * height);
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    return image;
+}

@@ -46,3 +46,11 @@ std::string SocketRecord(DWORD kind, DWORD socket, const std::string& text);
 std::string DataRecord(DWORD kind, DWORD socket, DWORD count, const std::string& data, const std::string& text);
 
 std::string ReadFileBytes(const std::string& path);
+
+// A window's pixels as it last painted them, frame and children included, as the rows of a
+// 24-bit bottom-up DIB, each padded to four bytes; no rows when they could not be read.
+struct WindowImage {
+    BITMAPINFOHEADER header;
+    std::vector<uint8_t> rows;
+};
+WindowImage CaptureWindow(HWND window);

@@ -45,29 +45,6 @@ std::string MemoRtf(HWND memo)
     return rtf;
 }
 
-// A window's pixels as it last painted them, its frame and scroll bars included.
-std::vector<uint32_t> Pixels(HWND window)
-{
-    RECT frame;
-    GetWindowRect(window, &frame);
-    int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    HDC screen = GetWindowDC(window);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    std::vector<uint32_t> pixels(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + width * height);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(window, screen);
-    return pixels;
-}
-
 }  // namespace
 
 TEST(LogBuffer, BatchesMergeByKindAndTakeTheirColour)
@@ -408,8 +385,8 @@ TEST(LogBuffer, TheDisplayTickPaintsWhatAFullRepaintPaints)
         if (step.readBeforeTheTick)
             form->LogBufferLength();
         form->RefreshDisplay();
-        std::vector<uint32_t> ticked = Pixels(form->Memo1);
+        std::vector<uint8_t> ticked = CaptureWindow(form->Memo1).rows;
         RedrawWindow(form->Memo1, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
-        EXPECT_TRUE(ticked == Pixels(form->Memo1)) << step.name;
+        EXPECT_TRUE(ticked == CaptureWindow(form->Memo1).rows) << step.name;
     }
 }

@@ -470,34 +470,18 @@ TEST(MainWindow, Screenshot)
     RedrawWindow(form->Handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(200);
 
-    RECT frame;
-    GetWindowRect(form->Handle, &frame);
-    int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    // the window's own DC holds what the window painted, children included, whenever the
-    // display catches up with it
-    HDC screen = GetWindowDC(form->Handle);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    ASSERT_TRUE(BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY));
-    GdiFlush();
-    DWORD imageSize = DWORD(((width * 3 + 3) & ~3) * height);
+    WindowImage image = CaptureWindow(form->Handle);
+    ASSERT_FALSE(image.rows.empty());
+    DWORD imageSize = DWORD(image.rows.size());
     BITMAPFILEHEADER header = {0x4D42, DWORD(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + imageSize), 0, 0,
                                DWORD(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER))};
     CreateDirectoryA("..\\screenshots", nullptr);
     FILE* file = fopen("..\\screenshots\\viewer-main.bmp", "wb");
     ASSERT_NE(nullptr, file);
     fwrite(&header, sizeof header, 1, file);
-    fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, file);
-    fwrite(bits, 1, imageSize, file);
+    fwrite(&image.header, sizeof image.header, 1, file);
+    fwrite(image.rows.data(), 1, imageSize, file);
     fclose(file);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(form->Handle, screen);
     form->DiscardEntries();
     form->StopSpying(false);
     DeleteFileA("screenshot-capture.htm");
