@@ -153,7 +153,8 @@ extern BOOL overlappedPassThrough;
 // manager completes them on the application's own handle. Other calls go below directly.
 BOOL ManagedOverlapped(SocketContext* context, const WSAOVERLAPPED* overlapped, BOOL hasRoutine);
 
-// 0, WSAENOBUFS or WSAEPROVIDERFAILEDINIT. Called under mainLock by the first WSPStartup.
+// 0, WSAENOBUFS or WSAEPROVIDERFAILEDINIT; starts nothing when the manager runs. Called by the
+// first WSPStartup under mainLock, and in an untraced process by ManagedOverlapped on first need.
 int StartOverlappedManager();
 // Ends every worker and closes the port and the queue. Called by the last WSPCleanup, which
 // must not hold mainLock meanwhile: the workers take it to finish their operations.
