@@ -1,4 +1,5 @@
-# ctest runs every Windows test program under 32-bit Wine, in a prefix inside the build tree.
+# ctest runs every Windows test program under Wine of the build's bitness, in a prefix inside the
+# build tree (64-bit for the 64-bit build).
 # One fixture starts the session (Xvfb when no display is set, the prefix, one persistent
 # wineserver) before the first test and stops it after the last.
 set(KESTRIX_WINE_SESSION ${CMAKE_BINARY_DIR}/wine-session)
@@ -6,6 +7,8 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh.in ${CMAKE_BINAR
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                 WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+# What the session script needs to know of this tree's Wine.
+file(WRITE ${CMAKE_BINARY_DIR}/wine-arch "WINEARCH=${KESTRIX_WINEARCH}\nWINE=${KESTRIX_WINE}\n")
 
 set(wine_session_script ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-session.sh)
 add_test(NAME wine.session.start COMMAND bash ${wine_session_script} start ${CMAKE_BINARY_DIR})

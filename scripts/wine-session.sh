@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Starts or stops the Wine session that the tests share: an Xvfb display when none is set, the
-# 32-bit prefix inside the build tree (made on first use, reused after) and one persistent
-# wineserver kept for the whole run.
+# prefix inside the build tree (made on first use, reused after; 64-bit or 32-bit as the tree is,
+# from its wine-arch file) and one persistent wineserver kept for the whole run.
 #   wine-session.sh start|stop|prefix BUILD_DIR
 set -u
 action=$1
 build=$(cd "$2" && pwd)
 session=$build/wine-session
 export WINEPREFIX=${KESTRIX_WINEPREFIX:-$session/prefix}
-export WINEARCH=win32
+WINEARCH=win32
+WINE=wine
+[ -f "$build/wine-arch" ] && . "$build/wine-arch"
+export WINEARCH
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
 mkdir -p "$session"
@@ -16,7 +19,7 @@ mkdir -p "$session"
 make_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine-session: creating the Wine prefix $WINEPREFIX"
-    wineboot -i </dev/null >/dev/null 2>&1
+    "$WINE" wineboot.exe -i </dev/null >/dev/null 2>&1
     wineserver -w
   fi
 }
@@ -56,7 +59,7 @@ case $action in
     wineserver -p </dev/null >/dev/null 2>&1
     # Wine's own services start with the first program and live as long as the wineserver;
     # start them here, detached from our output, so no test's output pipe is held open by them.
-    wine wineboot </dev/null >/dev/null 2>&1
+    "$WINE" wineboot.exe </dev/null >/dev/null 2>&1
     echo "wine-session: wineserver running for $WINEPREFIX on $DISPLAY" ;;
   stop)
     wineserver -k 2>/dev/null

@@ -1,11 +1,13 @@
 #include "ForwardedHelpers.h"
 
+#include "Architecture.h"
+
 // One slot and one jump per forwarded name; the list comes from ws2_32.def.
 #define FORWARDED(name)                                                                          \
     extern "C" void* forwardSlot_##name;                                                        \
     void* forwardSlot_##name = nullptr;                                                          \
-    asm(".text\n.globl _Forwarded_" #name "\n_Forwarded_" #name ":\n\tjmp *_forwardSlot_" #name  \
-        "\n");
+    asm(".text\n.globl " KESTRIX_ASM_NAME(Forwarded_##name) "\n" KESTRIX_ASM_NAME(Forwarded_##name) \
+        ":\n\t" KESTRIX_ASM_JUMP_THROUGH(KESTRIX_ASM_NAME(forwardSlot_##name)) "\n");
 #include "ForwardedHelperList.h"
 #undef FORWARDED
 
