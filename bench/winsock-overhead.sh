@@ -61,6 +61,8 @@ done
 wine_own=$(echo -n "$wine_own" | grep . | median)
 dropin=$(echo -n "$dropin" | grep . | median)
 
+# the build tree says which Wine it runs under (cmake/WineTesting.cmake writes wine-arch)
+echo "build: $(sed -n 's/^WINEARCH=win\([0-9]*\)$/\1-bit/p' "$build/wine-arch")"
 echo "bench_sockets ${options[*]}; median of $rounds rounds, run in turn"
 printf '%-32s %14s %14s %8s\n' figure "Wine's own" drop-in ratio
 # Rates (per_s) cost more when lower, times (us) when higher; the ratio is always the

@@ -8,7 +8,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(mkdir -p "${1:-$top/build}" && cd "${1:-$top/build}" && pwd)
-bash "$top/scripts/build.sh" "$build"
+bash "$top/scripts/build.sh" "$build" x64
 
 bash "$top/scripts/wine-session.sh" start "$build" >/dev/null
 viewer_pid=

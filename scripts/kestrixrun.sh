@@ -9,7 +9,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${KESTRIX_BUILD:-$top/build}
-bash "$top/scripts/build.sh" "$build" >&2
+bash "$top/scripts/build.sh" "$build" x64 >&2
 
 # Wine sees the Linux file system as drive Z:.
 windows_path() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }

@@ -6,6 +6,7 @@
 // to the first, the hop a layer's hidden window adds: "async_select_relayed_roundtrip_ops_per_s",
 // what that hop alone costs on this machine.
 //   bench_async_select [--roundtrips N] [--message-bytes N] [--runs N]
+#include "Architecture.h"
 #include <winsock2.h>
 
 #include <algorithm>
@@ -209,6 +210,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    printf("build: %s\n", KESTRIX_BITNESS);  // which of the two builds these figures are from
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data))
         Fail("WSAStartup");

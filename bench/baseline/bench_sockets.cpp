@@ -6,6 +6,7 @@
 //   bench_sockets [--mode sync|overlapped|both] [--roundtrips N] [--message-bytes N]
 //                 [--bulk-mib N] [--runs N]
 // Overlapped figures carry the prefix "overlapped_". MB in the figures is 1,000,000 bytes.
+#include "Architecture.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -250,6 +251,7 @@ void PrintSummary(const Series& series) {
 
 int main(int argc, char** argv) {
     Options options = ParseOptions(argc, argv);
+    printf("build: %s\n", KESTRIX_BITNESS);  // which of the two builds these figures are from
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data))
         Fail("WSAStartup");

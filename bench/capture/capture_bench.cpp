@@ -12,6 +12,7 @@
 // data calls times the records per call of the level, and is checked: the viewer's Sent and
 // Received counters must add up to the bytes the calls moved, and its log file must hold the
 // expected lines for the calls (kestrixrun's file, the lines only).
+#include "Architecture.h"
 #include <windows.h>
 
 #include <cmath>
@@ -141,6 +142,7 @@ int main(int argc, char** argv)
     if (argc == 2 && strcmp(argv[1], "receiver") == 0)
         return RunReceiver();
     Options options = ParseOptions(argc, argv);
+    printf("build: %s\n", KESTRIX_BITNESS);  // which of the two builds these figures are from
     // The viewer installs the layer from its working directory, which it takes from us.
     if (GetFileAttributesA("kestrixlayer.dll") == INVALID_FILE_ATTRIBUTES) {
         printf("capture_bench: run it in the build's bin folder, where kestrixlayer.dll is\n");

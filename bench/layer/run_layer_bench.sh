@@ -96,6 +96,8 @@ for name in "${configurations[@]}"; do
   figures[$name]=$(echo -n "${figures[$name]}" | grep . | median)
 done
 
+# the build tree says which Wine it runs under (cmake/WineTesting.cmake writes wine-arch)
+echo "build: $(sed -n 's/^WINEARCH=win\([0-9]*\)$/\1-bit/p' "$build/wine-arch")"
 echo "workload: $program ${options[*]}; median of $rounds rounds, run in turn"
 printf '%-32s %10s %10s %7s %7s %12s %7s\n' figure "no layer" "layer" ratio "<=$goal" \
   "stand-in" ratio

@@ -11,6 +11,7 @@
 // full, with the display running and with Log File Only, in one order or the other. Figures are
 // medians over the rounds; the ratios are medians of each round's own ratios, so the machine's
 // drift falls on all cases.
+#include "Architecture.h"
 #include <windows.h>
 
 #include <algorithm>
@@ -102,6 +103,7 @@ int main(int argc, char** argv)
         printf("record_bench: run it in the build's bin folder, where kestrixlayer.dll is\n");
         return 2;
     }
+    printf("build: %s\n", KESTRIX_BITNESS);  // which of the two builds these figures are from
     BareReceiver receiver;
     BenchViewer viewer;
     if (!receiver.Start("record_bench.exe"))

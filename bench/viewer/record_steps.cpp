@@ -1,6 +1,7 @@
 // Where the time of one record goes in the viewer: each step of its handling timed on its own,
 // in a real main window of this process.
 //   record_steps [repeats]
+#include "Architecture.h"
 #include <windows.h>
 #include <richedit.h>
 
@@ -61,6 +62,7 @@ void FillLogBuffer(TForm1* form)
 int main(int argc, char** argv)
 {
     int repeats = argc > 1 ? atoi(argv[1]) : 2000;
+    printf("build: %s\n", KESTRIX_BITNESS);  // which of the two builds these figures are from
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quenmoor\\Kestrix");
     TForm1* form = TForm1::Create(GetModuleHandleA(nullptr));
     ShowWindow(form->Handle, SW_SHOW);

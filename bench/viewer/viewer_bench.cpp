@@ -1,6 +1,7 @@
 // How fast the viewer takes and shows lines and renders data, at Colors on and off, and that its
 // memory stays within the Buffer Size and Backlog Size however much passes through.
 //   viewer_bench [lines] [records]
+#include "Architecture.h"
 #include <windows.h>
 #include <psapi.h>
 
@@ -83,6 +84,7 @@ int main(int argc, char** argv)
 {
     int lines = argc > 1 ? atoi(argv[1]) : 5000;
     int records = argc > 2 ? atoi(argv[2]) : 100;
+    printf("build: %s\n", KESTRIX_BITNESS);  // which of the two builds these figures are from
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quenmoor\\Kestrix");
     TForm1* form = TForm1::Create(GetModuleHandleA(nullptr));
     ShowWindow(form->Handle, SW_SHOW);

@@ -10,6 +10,7 @@
 // the run and removed after.
 //   bench_completion [--operations N] [--rounds N]        (defaults: 2000, 7)
 // Run under the drop-in: WINEDLLOVERRIDES=ws2_32=n,b, from the build's bin folder.
+#include "Architecture.h"
 #include <winsock2.h>
 #include <ws2spi.h>
 
@@ -174,6 +175,7 @@ int main(int argc, char** argv)
         fputs("usage: bench_completion [--operations N] [--rounds N]\n", stderr);
         return 2;
     }
+    printf("build: %s\n", KESTRIX_BITNESS);  // which of the two builds these figures are from
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data))
         Stop("WSAStartup", 0);
