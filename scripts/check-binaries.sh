@@ -31,6 +31,8 @@ declare -A def_files=(
   [basewsp.dll]=winsock/base/basewsp.def
   [passlayer.dll]=winsock/passlayer/passlayer.def
 )
+# The calls on the catalog of 32-bit processes: only the 64-bit drop-in has them, as on Windows.
+wow32_def=winsock/dropin/ws2_32_wow32.def
 # The deliverables, each with a version resource.
 deliverables=(kestrix.exe kestrixrun.exe kestrixlayer.dll)
 
@@ -64,6 +66,12 @@ for image in "${images[@]}"; do
   if [ -n "${def_files[$name]:-}" ]; then
     missing=$(comm -23 <(def_names "$top/${def_files[$name]}" | sort -u) <(sort -u <<<"$exported"))
     [ -z "$missing" ] || problem "$name lacks exports of ${def_files[$name]}: $(echo $missing | cut -c1-200)"
+  fi
+  if [ "$name" = ws2_32.dll ]; then
+    wow32_calls=$(grep -c -x -F -f <(sed 's/^ *//; /^;/d; /^$/d' "$top/$wow32_def") <<<"$exported")
+    wanted=$([ "$arch" = x64 ] && sed 's/^ *//; /^;/d; /^$/d' "$top/$wow32_def" | wc -l || echo 0)
+    [ "$wow32_calls" -eq "$wanted" ] ||
+      problem "ws2_32.dll exports $wow32_calls of the calls of $wow32_def, not $wanted"
   fi
 done
 

@@ -1,5 +1,5 @@
 // The catalog read by applications and providers: enumeration and provider paths.
-#include "CatalogStore.h"
+#include "CatalogQueries.h"
 #include "Startup.h"
 
 namespace {
@@ -14,18 +14,25 @@ bool ProtocolListed(const INT* protocols, const WSAPROTOCOL_INFOW& info)
     return false;
 }
 
+// The process's own catalog is read through the cache that socket requests use; the 32-bit one
+// only by the few calls that name it.
+int ReadCatalogIn(CatalogView view, Catalog& catalog)
+{
+    return view == CatalogView::Own ? ReadCatalog(catalog) : ReadStoredCatalog(catalog, view);
+}
+
 // Copies the entries that pass the filters into buffer. Returns the count, or SOCKET_ERROR with
 // *error set (WSAENOBUFS with *length set to the length needed when the buffer is short).
 template <typename Record, typename Convert>
-int EnumerateEntries(const INT* protocols, bool includeHidden, Record* buffer, DWORD* length,
-                     int* error, Convert convert)
+int EnumerateEntries(CatalogView view, const INT* protocols, bool includeHidden, Record* buffer,
+                     DWORD* length, int* error, Convert convert)
 {
     if (!length) {
         *error = WSAEFAULT;
         return SOCKET_ERROR;
     }
     Catalog catalog;
-    if (int readError = ReadCatalog(catalog)) {
+    if (int readError = ReadCatalogIn(view, catalog)) {
         *error = readError;
         return SOCKET_ERROR;
     }
@@ -65,7 +72,8 @@ int EnumerateForApplication(INT* protocols, Record* buffer, DWORD* length, Conve
     int error = 0;
     int count = !WinsockStarted()
                     ? (error = WSANOTINITIALISED, SOCKET_ERROR)
-                    : EnumerateEntries(protocols, false, buffer, length, &error, convert);
+                    : EnumerateEntries(CatalogView::Own, protocols, false, buffer, length,
+                                       &error, convert);
     if (count == SOCKET_ERROR)
         WSASetLastError(error);
     return count;
@@ -73,39 +81,25 @@ int EnumerateForApplication(INT* protocols, Record* buffer, DWORD* length, Conve
 
 } // namespace
 
-extern "C" {
-
-int WSPAPI WSCEnumProtocols(LPINT lpiProtocols, LPWSAPROTOCOL_INFOW lpProtocolBuffer,
-                            LPDWORD lpdwBufferLength, LPINT lpErrno)
+int EnumerateCatalogIn(CatalogView view, LPINT lpiProtocols, LPWSAPROTOCOL_INFOW lpProtocolBuffer,
+                       LPDWORD lpdwBufferLength, LPINT lpErrno)
 {
     int error = 0;
-    int count = EnumerateEntries(lpiProtocols, true, lpProtocolBuffer, lpdwBufferLength, &error,
-                                 CopyWide);
+    int count = EnumerateEntries(view, lpiProtocols, true, lpProtocolBuffer, lpdwBufferLength,
+                                 &error, CopyWide);
     if (count == SOCKET_ERROR && lpErrno)
         *lpErrno = error;
     return count;
 }
 
-int WSAAPI WSAEnumProtocolsW(LPINT lpiProtocols, LPWSAPROTOCOL_INFOW lpProtocolBuffer,
-                             LPDWORD lpdwBufferLength)
-{
-    return EnumerateForApplication(lpiProtocols, lpProtocolBuffer, lpdwBufferLength, CopyWide);
-}
-
-int WSAAPI WSAEnumProtocolsA(LPINT lpiProtocols, LPWSAPROTOCOL_INFOA lpProtocolBuffer,
-                             LPDWORD lpdwBufferLength)
-{
-    return EnumerateForApplication(lpiProtocols, lpProtocolBuffer, lpdwBufferLength, CopyAnsi);
-}
-
-int WSPAPI WSCGetProviderPath(LPGUID lpProviderId, WCHAR* lpszProviderDllPath,
-                              LPINT lpProviderDllPathLen, LPINT lpErrno)
+int GetProviderPathIn(CatalogView view, LPGUID lpProviderId, WCHAR* lpszProviderDllPath,
+                      LPINT lpProviderDllPathLen, LPINT lpErrno)
 {
     int error = 0;
     Catalog catalog;
     if (!lpProviderId || !lpProviderDllPathLen || !lpErrno) {
         error = WSAEFAULT;
-    } else if (int readError = ReadCatalog(catalog)) {
+    } else if (int readError = ReadCatalogIn(view, catalog)) {
         error = readError;
     } else {
         const CatalogEntry* found = nullptr;
@@ -127,6 +121,34 @@ int WSPAPI WSCGetProviderPath(LPGUID lpProviderId, WCHAR* lpszProviderDllPath,
     if (lpErrno)
         *lpErrno = error;
     return SOCKET_ERROR;
+}
+
+extern "C" {
+
+int WSPAPI WSCEnumProtocols(LPINT lpiProtocols, LPWSAPROTOCOL_INFOW lpProtocolBuffer,
+                            LPDWORD lpdwBufferLength, LPINT lpErrno)
+{
+    return EnumerateCatalogIn(CatalogView::Own, lpiProtocols, lpProtocolBuffer, lpdwBufferLength,
+                              lpErrno);
+}
+
+int WSAAPI WSAEnumProtocolsW(LPINT lpiProtocols, LPWSAPROTOCOL_INFOW lpProtocolBuffer,
+                             LPDWORD lpdwBufferLength)
+{
+    return EnumerateForApplication(lpiProtocols, lpProtocolBuffer, lpdwBufferLength, CopyWide);
+}
+
+int WSAAPI WSAEnumProtocolsA(LPINT lpiProtocols, LPWSAPROTOCOL_INFOA lpProtocolBuffer,
+                             LPDWORD lpdwBufferLength)
+{
+    return EnumerateForApplication(lpiProtocols, lpProtocolBuffer, lpdwBufferLength, CopyAnsi);
+}
+
+int WSPAPI WSCGetProviderPath(LPGUID lpProviderId, WCHAR* lpszProviderDllPath,
+                              LPINT lpProviderDllPathLen, LPINT lpErrno)
+{
+    return GetProviderPathIn(CatalogView::Own, lpProviderId, lpszProviderDllPath,
+                             lpProviderDllPathLen, lpErrno);
 }
 
 } // extern "C"

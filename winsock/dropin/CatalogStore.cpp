@@ -37,20 +37,28 @@ private:
     HANDLE mutex;
 };
 
-HKEY OpenCatalogKey()
+// The registry view that holds a catalog: the process's own, or the 32-bit one.
+REGSAM ViewAccess(CatalogView view)
+{
+    return view == CatalogView::Wow32 ? KEY_WOW64_32KEY : 0;
+}
+
+HKEY OpenCatalogKey(CatalogView view)
 {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                        KEY_QUERY_VALUE | KEY_SET_VALUE | ViewAccess(view), nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
         return nullptr;
     return key;
 }
 
 // Reading needs no write access; a missing key reads as a missing catalog.
-HKEY OpenCatalogKeyForReading(bool* missing)
+HKEY OpenCatalogKeyForReading(CatalogView view, bool* missing)
 {
     HKEY key = nullptr;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, KEY_QUERY_VALUE, &key);
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0,
+                                KEY_QUERY_VALUE | ViewAccess(view), &key);
     *missing = status == ERROR_FILE_NOT_FOUND;
     return status == ERROR_SUCCESS ? key : nullptr;
 }
@@ -133,6 +141,37 @@ int LoadOrSeed(HKEY key, Catalog& catalog)
     return SaveCatalog(key, catalog) ? 0 : WSASYSCALLFAILURE;
 }
 
+// Loads the catalogs of the given views under the cross-process lock, lets change edit them and
+// saves them all when it returns 0. The views must be distinct keys: in a 32-bit process the
+// 32-bit view is the process's own.
+int ChangeCatalogs(const CatalogView* views, size_t count,
+                   const std::function<int(Catalog* catalogs)>& change)
+{
+    int error = 0;
+    {
+        CatalogLock lock; // one lock for both catalogs, so a change of both is seen whole
+        if (!lock.Held())
+            return WSASYSCALLFAILURE;
+        HKEY keys[2] = {};
+        Catalog catalogs[2];
+        for (size_t i = 0; i < count && error == 0; ++i) {
+            keys[i] = OpenCatalogKey(views[i]);
+            error = keys[i] ? LoadOrSeed(keys[i], catalogs[i]) : WSASYSCALLFAILURE;
+        }
+        if (error == 0)
+            error = change(catalogs);
+        for (size_t i = 0; i < count && error == 0; ++i)
+            if (!SaveCatalog(keys[i], catalogs[i]))
+                error = WSASYSCALLFAILURE;
+        for (HKEY key : keys)
+            if (key)
+                RegCloseKey(key);
+    }
+    // Outside the cross-process lock: a reader holds the cache while it may wait for that lock.
+    ForgetCachedCatalog();
+    return error;
+}
+
 } // namespace
 
 const char* CatalogDamage(const BYTE* value, DWORD length)
@@ -162,11 +201,11 @@ const char* CatalogDamage(const BYTE* value, DWORD length)
     return nullptr;
 }
 
-int ReadStoredCatalog(Catalog& catalog)
+int ReadStoredCatalog(Catalog& catalog, CatalogView view)
 {
     bool missing = false;
     LoadOutcome outcome = LoadOutcome::Missing;
-    if (HKEY key = OpenCatalogKeyForReading(&missing)) {
+    if (HKEY key = OpenCatalogKeyForReading(view, &missing)) {
         outcome = LoadCatalog(key, catalog);
         RegCloseKey(key);
     } else if (!missing) {
@@ -177,7 +216,7 @@ int ReadStoredCatalog(Catalog& catalog)
     if (outcome != LoadOutcome::Missing)
         return ErrorOf(outcome);
     CatalogLock lock; // another process may be seeding at the same moment
-    HKEY key = OpenCatalogKey();
+    HKEY key = OpenCatalogKey(view);
     if (!key)
         return WSASYSCALLFAILURE;
     int error = LoadOrSeed(key, catalog);
@@ -185,25 +224,13 @@ int ReadStoredCatalog(Catalog& catalog)
     return error;
 }
 
-int ChangeCatalog(const std::function<int(Catalog&)>& change)
+int ChangeCatalog(const std::function<int(Catalog&)>& change, CatalogView view)
 {
-    int error = 0;
-    {
-        CatalogLock lock;
-        if (!lock.Held())
-            return WSASYSCALLFAILURE;
-        HKEY key = OpenCatalogKey();
-        if (!key)
-            return WSASYSCALLFAILURE;
-        Catalog catalog;
-        error = LoadOrSeed(key, catalog);
-        if (error == 0)
-            error = change(catalog);
-        if (error == 0 && !SaveCatalog(key, catalog))
-            error = WSASYSCALLFAILURE;
-        RegCloseKey(key);
-    }
-    // Outside the cross-process lock: a reader holds the cache while it may wait for that lock.
-    ForgetCachedCatalog();
-    return error;
+    return ChangeCatalogs(&view, 1, [&](Catalog* catalogs) { return change(catalogs[0]); });
+}
+
+int ChangeBothCatalogs(const std::function<int(Catalog& own, Catalog& wow32)>& change)
+{
+    const CatalogView views[] = {CatalogView::Own, CatalogView::Wow32};
+    return ChangeCatalogs(views, 2, [&](Catalog* catalogs) { return change(catalogs[0], catalogs[1]); });
 }

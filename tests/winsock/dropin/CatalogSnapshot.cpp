@@ -1,12 +1,12 @@
 #include "CatalogSnapshot.h"
 
-std::vector<BYTE> ReadStoredCatalog(bool* present)
+std::vector<BYTE> ReadStoredCatalog(bool* present, REGSAM view)
 {
     HKEY key;
     std::vector<BYTE> value;
     if (present)
         *present = false;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, KEY_QUERY_VALUE, &key) != 0)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, KEY_QUERY_VALUE | view, &key) != 0)
         return value;
     DWORD length = 0;
     if (RegQueryValueExW(key, catalogValueName, nullptr, nullptr, nullptr, &length) == 0) {
@@ -19,11 +19,11 @@ std::vector<BYTE> ReadStoredCatalog(bool* present)
     return value;
 }
 
-void WriteStoredCatalog(const std::vector<BYTE>& value, DWORD type)
+void WriteStoredCatalog(const std::vector<BYTE>& value, DWORD type, REGSAM view)
 {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, nullptr, 0,
+                              KEY_SET_VALUE | view, nullptr, &key, nullptr),
               0);
     EXPECT_EQ(RegSetValueExW(key, catalogValueName, 0, type, value.data(),
                              static_cast<DWORD>(value.size())),
@@ -31,10 +31,10 @@ void WriteStoredCatalog(const std::vector<BYTE>& value, DWORD type)
     RegCloseKey(key);
 }
 
-void DeleteStoredCatalog()
+void DeleteStoredCatalog(REGSAM view)
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, KEY_SET_VALUE, &key) == 0) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, catalogKeyName, 0, KEY_SET_VALUE | view, &key) == 0) {
         RegDeleteValueW(key, catalogValueName);
         RegCloseKey(key);
     }
@@ -84,13 +84,16 @@ GUID TestGuid(BYTE last)
 
 void CatalogTest::SetUp()
 {
-    saved = ReadStoredCatalog(&wasPresent);
+    for (int i = 0; i < 2; ++i)
+        saved[i] = ReadStoredCatalog(&wasPresent[i], views[i]);
 }
 
 void CatalogTest::TearDown()
 {
-    if (wasPresent)
-        WriteStoredCatalog(saved);
-    else
-        DeleteStoredCatalog();
+    for (int i = 1; i >= 0; --i) { // the own view last: in a 32-bit prefix both are one value
+        if (wasPresent[i])
+            WriteStoredCatalog(saved[i], REG_BINARY, views[i]);
+        else
+            DeleteStoredCatalog(views[i]);
+    }
 }

@@ -12,10 +12,11 @@
 
 #include "dropin/CatalogLocation.h"
 
-// The raw stored value (empty when there is none), and writing one back.
-std::vector<BYTE> ReadStoredCatalog(bool* present = nullptr);
-void WriteStoredCatalog(const std::vector<BYTE>& value, DWORD type = REG_BINARY);
-void DeleteStoredCatalog();
+// The raw stored value (empty when there is none), and writing one back. The view is the
+// registry's: 0 for the process's own catalog, KEY_WOW64_32KEY for the one 32-bit processes read.
+std::vector<BYTE> ReadStoredCatalog(bool* present = nullptr, REGSAM view = 0);
+void WriteStoredCatalog(const std::vector<BYTE>& value, DWORD type = REG_BINARY, REGSAM view = 0);
+void DeleteStoredCatalog(REGSAM view = 0);
 
 // Every catalog entry, hidden ones included, through WSCEnumProtocols.
 std::vector<WSAPROTOCOL_INFOW> CatalogEntries();
@@ -33,13 +34,14 @@ WSAPROTOCOL_INFOW EntryLike(int chainLength, const wchar_t* name);
 // A GUID that differs from base in its last byte, for the providers a test installs.
 GUID TestGuid(BYTE last);
 
-// Restores the stored catalog when the test ends, whatever it did.
+// Restores the stored catalogs (both, in a 64-bit prefix) when the test ends, whatever it did.
 class CatalogTest : public testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
 private:
-    std::vector<BYTE> saved;
-    bool wasPresent = false;
+    static constexpr REGSAM views[] = {0, KEY_WOW64_32KEY};
+    std::vector<BYTE> saved[2];
+    bool wasPresent[2] = {};
 };
