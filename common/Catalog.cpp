@@ -1,16 +1,16 @@
 #include "Catalog.h"
 #include <ws2spi.h>
 
-WSAPROTOCOL_INFOW* EnumerateCatalog(int* count)
+WSAPROTOCOL_INFOW* EnumerateCatalog(int* count, EnumProtocolsFunction enumerate)
 {
     DWORD length = 0;
     int error = 0;
-    if (WSCEnumProtocols(nullptr, nullptr, &length, &error) == SOCKET_ERROR && error != WSAENOBUFS)
+    if (enumerate(nullptr, nullptr, &length, &error) == SOCKET_ERROR && error != WSAENOBUFS)
         return nullptr;
     auto* catalog = static_cast<WSAPROTOCOL_INFOW*>(HeapAlloc(GetProcessHeap(), 0, length));
     if (!catalog)
         return nullptr;
-    int entries = WSCEnumProtocols(nullptr, catalog, &length, &error);
+    int entries = enumerate(nullptr, catalog, &length, &error);
     if (entries == SOCKET_ERROR) {
         FreeCatalog(catalog);
         return nullptr;

@@ -1,7 +1,11 @@
 // Reads the whole Winsock catalog into one buffer from the process heap.
 #pragma once
 #include <winsock2.h>
+#include <ws2spi.h>
 
-// Returns the entries and their count, or null when the catalog cannot be read.
-WSAPROTOCOL_INFOW* EnumerateCatalog(int* count);
+typedef int(WSPAPI* EnumProtocolsFunction)(LPINT, LPWSAPROTOCOL_INFOW, LPDWORD, LPINT);
+
+// Returns the entries and their count, or null when the catalog cannot be read. A 64-bit
+// process reads the catalog of 32-bit processes by giving WSCEnumProtocols32.
+WSAPROTOCOL_INFOW* EnumerateCatalog(int* count, EnumProtocolsFunction enumerate = WSCEnumProtocols);
 void FreeCatalog(WSAPROTOCOL_INFOW* catalog);

@@ -14,6 +14,7 @@ namespace {
 
 const char WindowClassName[] = "KestrixRunWindow";
 const char LayerFileName[] = "KESTRIXLAYER.DLL";
+const char CouldNotInitialize[] = "could not initialize";
 const char LayerName[] = "Kestrix";
 // Ctrl+C and Ctrl+Break, handled on a thread of the console's, reach the capture as this message.
 const UINT StopMessage = WM_APP + 1;
@@ -225,11 +226,14 @@ int RunTrace(const RunOptions& options)
     }
     PublishControlBlock(run.channel, run.window, DWORD(options.detail));
     std::string layer = LayerPath();
-    if (layer.empty() || InstallLayer(layer.c_str(), LayerName) == -1) {
+    std::string note; // why 32-bit programs are not traced, or why the installation failed
+    if (layer.empty() || InstallLayerEverywhere(layer.c_str(), LayerName, &note) == -1) {
         run.output.Close();
         DestroyCaptureChannel(run.channel);
-        return refuse("could not initialize");
+        return refuse(note.empty() ? CouldNotInitialize : std::string(CouldNotInitialize) + ": " + note);
     }
+    if (!note.empty())
+        run.output.CaptureLine(note.c_str(), StatusLine, SecondsSinceStart(run));
     run.output.CaptureLine(WaitingStatusText, StatusLine, SecondsSinceStart(run));
     if (options.wait)
         fprintf(stderr, "kestrixrun: %s\n", WaitingStatusText);
@@ -257,7 +261,7 @@ int RunTrace(const RunOptions& options)
 
     activeRun = nullptr;
     DestroyCaptureChannel(run.channel);
-    RemoveLayer();
+    RemoveLayerEverywhere();
     run.output.Close();
     DestroyWindow(run.window);
     SetEvent(cleanupDone);

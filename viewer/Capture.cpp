@@ -19,6 +19,7 @@ const char CloseQuestion[] = "Do you want to stop processing and exit?";
 const char LayerFileName[] = "KESTRIXLAYER.DLL";
 const char LayerName[] = "Kestrix";
 const char CouldNotInitialize[] = "could not initialize";
+const int InstallNotePanel = 2;   // the status bar's last part; hints use the first, the state the second
 
 // The display timer is 1; this one looks once a second for a traced process that died.
 const UINT_PTR SpiedProcessTimerId = 2;
@@ -100,7 +101,13 @@ void TForm1::StartSpying()
             fail(error);
         PublishControlBlock(channel, Handle, DWORD(Detail));
         std::string path = LayerPath();
-        if (path.empty() || InstallLayer(path.c_str(), LayerName) == -1) {
+        // Why 32-bit programs are not traced, or why the installation failed: said once, in
+        // the status bar, since only the first Start installs.
+        std::string note;
+        bool installed = !path.empty() && InstallLayerEverywhere(path.c_str(), LayerName, &note) != -1;
+        if (!note.empty())
+            SetStatusText(InstallNotePanel, note.c_str());
+        if (!installed) {
             DestroyCaptureChannel(channel);
             fail(CouldNotInitialize);
         }
@@ -152,7 +159,7 @@ void TForm1::StopSpying(bool exiting)
 void TForm1::CloseSharedObjects(bool hourglass)
 {
     HCURSOR normal = hourglass ? SetCursor(LoadCursor(nullptr, IDC_WAIT)) : nullptr;
-    RemoveLayer();
+    RemoveLayerEverywhere();
     CaptureChannel channel = ChannelOf(*this);
     DestroyCaptureChannel(channel);
     SemaphoreHandle = MappingHandle = nullptr;

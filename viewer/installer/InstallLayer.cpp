@@ -1,6 +1,6 @@
 #include "Installer.h"
+#include "CatalogCalls.h"
 #include "ChainEdit.h"
-#include "Catalog.h"
 #include "LayerProviderId.h"
 #include <rpc.h>
 #include <sporder.h>
@@ -43,20 +43,6 @@ bool CollectBaseProviders(BaseList& bases, DWORD* installedBy)
     }
     FreeCatalog(catalog);
     return ok && bases.count > 0;
-}
-
-// True for entries a viewer left behind when it was killed: they name a process that has
-// ended. Entries that name none were installed by someone else and are left alone.
-bool LeftByEndedViewer(DWORD installedBy)
-{
-    if (installedBy == 0 || installedBy == GetCurrentProcessId())
-        return false;
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, installedBy);
-    if (!process)
-        return GetLastError() != ERROR_ACCESS_DENIED;
-    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
 }
 
 bool InBaseList(const BaseList& bases, DWORD id)
@@ -143,35 +129,6 @@ bool InstallChains(const BaseList& bases, WCHAR* path, const char* name)
     return ok;
 }
 
-// Puts every entry whose chain holds the layer first, keeping the relative order of the rest.
-// Returns false only when the catalog refused the new order.
-bool MoveChainsToFront()
-{
-    int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
-    if (!catalog)
-        return true;
-    auto* order = static_cast<DWORD*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DWORD) * (count + 1)));
-    bool ok = true;
-    if (order) {
-        DWORD layerId = 0;
-        for (int i = 0; i < count; i++)
-            if (IsEqualGUID(catalog[i].ProviderId, LayerProviderId))
-                layerId = catalog[i].dwCatalogEntryId;
-        int n = 0;
-        for (int i = 0; i < count; i++)
-            if (ChainContains(catalog[i], layerId))
-                order[n++] = catalog[i].dwCatalogEntryId;
-        for (int i = 0; i < count; i++)
-            if (!ChainContains(catalog[i], layerId))
-                order[n++] = catalog[i].dwCatalogEntryId;
-        ok = installWrites.writeProviderOrder(order, n) == 0;
-        HeapFree(GetProcessHeap(), 0, order);
-    }
-    FreeCatalog(catalog);
-    return ok;
-}
-
 int InstallSteps(const char* dllPath, const char* providerName)
 {
     // Refused before the catalog is touched: the names must fit the catalog's fixed buffers.
@@ -194,7 +151,9 @@ int InstallSteps(const char* dllPath, const char* providerName)
         return -1;
     // What this installation made is taken out again when a later step fails, so that the
     // next Start does not find a half-installed layer it must refuse.
-    if (!InstallChains(bases, path, providerName) || !MoveChainsToFront()) {
+    CatalogCalls own = {WSCEnumProtocols, WSCDeinstallProvider, WSCGetProviderPath,
+                        installWrites.writeProviderOrder, nullptr};
+    if (!InstallChains(bases, path, providerName) || !MoveChainsToFront(own)) {
         RemoveLayer();
         return -1;
     }
@@ -202,6 +161,45 @@ int InstallSteps(const char* dllPath, const char* providerName)
 }
 
 }  // namespace
+
+bool LeftByEndedViewer(DWORD installedBy)
+{
+    if (installedBy == 0 || installedBy == GetCurrentProcessId())
+        return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, installedBy);
+    if (!process)
+        return GetLastError() != ERROR_ACCESS_DENIED;
+    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+bool MoveChainsToFront(const CatalogCalls& calls)
+{
+    int count = 0;
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    if (!catalog)
+        return true;
+    auto* order = static_cast<DWORD*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DWORD) * (count + 1)));
+    bool ok = true;
+    if (order) {
+        DWORD layerId = 0;
+        for (int i = 0; i < count; i++)
+            if (IsEqualGUID(catalog[i].ProviderId, LayerProviderId))
+                layerId = catalog[i].dwCatalogEntryId;
+        int n = 0;
+        for (int i = 0; i < count; i++)
+            if (ChainContains(catalog[i], layerId))
+                order[n++] = catalog[i].dwCatalogEntryId;
+        for (int i = 0; i < count; i++)
+            if (!ChainContains(catalog[i], layerId))
+                order[n++] = catalog[i].dwCatalogEntryId;
+        ok = calls.writeProviderOrder(order, n) == 0;
+        HeapFree(GetProcessHeap(), 0, order);
+    }
+    FreeCatalog(catalog);
+    return ok;
+}
 
 int InstallLayer(const char* dllPath, const char* providerName)
 {

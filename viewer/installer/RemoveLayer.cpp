@@ -1,6 +1,6 @@
 #include "Installer.h"
+#include "CatalogCalls.h"
 #include "ChainEdit.h"
-#include "Catalog.h"
 #include "LayerProviderId.h"
 #include "RebuildLayers.h"
 #include <cstdio>
@@ -18,10 +18,10 @@ bool IsBaseProvider(const WSAPROTOCOL_INFOW* catalog, int count, DWORD id)
     return false;
 }
 
-void TakeIdsOutWithUpdate(UpdateProviderFunction updateProvider, const IdList& removed)
+void TakeIdsOutWithUpdate(const CatalogCalls& calls, const IdList& removed)
 {
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
     if (!catalog)
         return;
     for (int i = 0; i < count; i++) {
@@ -33,13 +33,22 @@ void TakeIdsOutWithUpdate(UpdateProviderFunction updateProvider, const IdList& r
             WCHAR path[UpdatePathSize];
             int length = UpdatePathSize;
             int error = 0;
-            if (WSCGetProviderPath(&entry.ProviderId, path, &length, &error) != 0)
+            if (calls.getProviderPath(&entry.ProviderId, path, &length, &error) != 0)
                 continue;
-            updateProvider(&entry.ProviderId, path, &entry, 1, &error);
+            calls.updateProvider(&entry.ProviderId, path, &entry, 1, &error);
             break;
         }
     }
     FreeCatalog(catalog);
+}
+
+// The process's own catalog, with WSCUpdateProvider where the Winsock library has it.
+CatalogCalls OwnCatalog(HMODULE winsock)
+{
+    auto updateProvider = reinterpret_cast<UpdateProviderFunction>(
+        reinterpret_cast<void*>(GetProcAddress(winsock, "WSCUpdateProvider")));
+    return {WSCEnumProtocols, WSCDeinstallProvider, WSCGetProviderPath,
+            installWrites.writeProviderOrder, updateProvider};
 }
 
 }  // namespace
@@ -50,8 +59,15 @@ int RemoveLayerEntries(DWORD layerId, UpdateProviderFunction updateProvider, Cat
         fputs(Refuse64BitMessage, stderr);
         return -1;
     }
+    return RemoveLayerEntriesFrom({WSCEnumProtocols, WSCDeinstallProvider, WSCGetProviderPath,
+                                   installWrites.writeProviderOrder, updateProvider},
+                                  layerId);
+}
+
+int RemoveLayerEntriesFrom(const CatalogCalls& calls, DWORD layerId)
+{
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
     if (!catalog)
         return -1;
     if (IsBaseProvider(catalog, count, layerId)) {
@@ -68,11 +84,11 @@ int RemoveLayerEntries(DWORD layerId, UpdateProviderFunction updateProvider, Cat
         AppendId(removed, entry.dwCatalogEntryId);
         GUID id = entry.ProviderId;
         int error = 0;
-        WSCDeinstallProvider(&id, &error);   // chains of one installation share a GUID
+        calls.deinstallProvider(&id, &error);   // chains of one installation share a GUID
     }
     FreeCatalog(catalog);
 
-    catalog = EnumerateCatalog(&count);
+    catalog = EnumerateCatalog(&count, calls.enumProtocols);
     if (!catalog) {
         FreeIdList(removed);
         return -1;
@@ -84,12 +100,38 @@ int RemoveLayerEntries(DWORD layerId, UpdateProviderFunction updateProvider, Cat
     FreeCatalog(catalog);
 
     int result = 0;
-    if (updateProvider)
-        TakeIdsOutWithUpdate(updateProvider, removed);
+    if (calls.updateProvider)
+        TakeIdsOutWithUpdate(calls, removed);
     else if (stacked)
         result = RebuildStackedLayers(removed);
     FreeIdList(removed);
     return result;
+}
+
+bool FindLayerEntry(const CatalogCalls& calls, DWORD* layerId, DWORD* installedBy)
+{
+    int count = 0;
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    if (!catalog)
+        return false;
+    bool found = false;
+    for (int i = 0; i < count && !found; i++)
+        if (IsEqualGUID(catalog[i].ProviderId, LayerProviderId)) {
+            *layerId = catalog[i].dwCatalogEntryId;
+            *installedBy = static_cast<DWORD>(catalog[i].dwProviderReserved);
+            found = true;
+        }
+    FreeCatalog(catalog);
+    return found;
+}
+
+int RemoveLayerFrom(const CatalogCalls& calls)
+{
+    DWORD layerId = 0;
+    DWORD installedBy = 0;
+    if (!FindLayerEntry(calls, &layerId, &installedBy))
+        return -1;
+    return RemoveLayerEntriesFrom(calls, layerId) == 0 ? 0 : -1;
 }
 
 int RemoveLayer()
@@ -98,28 +140,9 @@ int RemoveLayer()
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         return -1;
     HMODULE winsock = LoadLibraryA("ws2_32.dll");
-    if (!winsock) {
-        WSACleanup();
-        return -1;
-    }
-    auto updateProvider = reinterpret_cast<UpdateProviderFunction>(
-        reinterpret_cast<void*>(GetProcAddress(winsock, "WSCUpdateProvider")));
-
-    int result = -1;
-    int count = 0;
-    if (WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count)) {
-        bool found = false;
-        DWORD layerId = 0;
-        for (int i = 0; i < count && !found; i++)
-            if (IsEqualGUID(catalog[i].ProviderId, LayerProviderId)) {
-                layerId = catalog[i].dwCatalogEntryId;
-                found = true;
-            }
-        FreeCatalog(catalog);
-        if (found)
-            result = RemoveLayerEntries(layerId, updateProvider) == 0 ? 0 : -1;
-    }
-    FreeLibrary(winsock);
+    int result = winsock ? RemoveLayerFrom(OwnCatalog(winsock)) : -1;
+    if (winsock)
+        FreeLibrary(winsock);
     WSACleanup();
     return result;
 }
