@@ -1,7 +1,12 @@
 #include "Catalog.h"
 #include <ws2spi.h>
 
-WSAPROTOCOL_INFOW* EnumerateCatalog(int* count, EnumProtocolsFunction enumerate)
+WSAPROTOCOL_INFOW* EnumerateCatalog(int* count)
+{
+    return EnumerateCatalogWith(WSCEnumProtocols, count);
+}
+
+WSAPROTOCOL_INFOW* EnumerateCatalogWith(EnumProtocolsFunction enumerate, int* count)
 {
     DWORD length = 0;
     int error = 0;

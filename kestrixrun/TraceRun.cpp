@@ -15,6 +15,8 @@ namespace {
 const char WindowClassName[] = "KestrixRunWindow";
 const char LayerFileName[] = "KESTRIXLAYER.DLL";
 const char CouldNotInitialize[] = "could not initialize";
+const char NotAdministrator[] =
+    "administrator rights are needed to change the Winsock catalog: run kestrixrun elevated";
 const char LayerName[] = "Kestrix";
 // Ctrl+C and Ctrl+Break, handled on a thread of the console's, reach the capture as this message.
 const UINT StopMessage = WM_APP + 1;
@@ -194,6 +196,17 @@ DWORD ExitCodeOf(HANDLE process)
     return code;
 }
 
+// Whether the process may change the Winsock catalog: a member of the Administrators group, and
+// elevated where the system separates the two (a filtered token has the group for denying only).
+bool RunsAsAdministrator()
+{
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+           CheckTokenMembership(nullptr, administrators, &member) && member;
+}
+
 }  // namespace
 
 int RunTrace(const RunOptions& options)
@@ -201,6 +214,12 @@ int RunTrace(const RunOptions& options)
     static TraceRunState run;   // the console handler's thread reaches it for the whole run
     QueryPerformanceFrequency(&run.frequency);
     QueryPerformanceCounter(&run.startCount);
+
+    // Refused before anything is touched, rather than failing half-way through the catalog.
+    if (!RunsAsAdministrator()) {
+        Fail(NotAdministrator);
+        return RunFailedExitCode;
+    }
 
     if (!CreateRunWindow(run)) {
         Fail("could not create a window: " + WindowsErrorText(GetLastError()));
@@ -232,8 +251,9 @@ int RunTrace(const RunOptions& options)
         DestroyCaptureChannel(run.channel);
         return refuse(note.empty() ? CouldNotInitialize : std::string(CouldNotInitialize) + ": " + note);
     }
+    // Said on standard error, so that the file stays the viewer's log file for the same records.
     if (!note.empty())
-        run.output.CaptureLine(note.c_str(), StatusLine, SecondsSinceStart(run));
+        Fail(note);
     run.output.CaptureLine(WaitingStatusText, StatusLine, SecondsSinceStart(run));
     if (options.wait)
         fprintf(stderr, "kestrixrun: %s\n", WaitingStatusText);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets the machine up (scripts/setup.sh) and builds every target, for one or both architectures:
-# the 64-bit (x86-64) build into BUILD_DIR, the 32-bit (i686) build into BUILD_DIR/x86.
+# the 64-bit (x86-64) build into BUILD_DIR, the 32-bit (i686) build into BUILD_DIR/x86, and with
+# both, the 32-bit layer also into BUILD_DIR/bin/x86 for the 64-bit programs.
 #   scripts/build.sh [BUILD_DIR] [x64|x86|both]        (default: build, both)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,4 +28,10 @@ case $which in
   x64) ;;
   *) echo "usage: build.sh [BUILD_DIR] [x64|x86|both]" >&2; exit 2 ;;
 esac
+# The 64-bit viewer and kestrixrun register the 32-bit layer for 32-bit programs from the x86
+# folder beside them, as the 64-bit zip lays them out.
+if [ "$which" = both ]; then
+  mkdir -p "$build/bin/x86"
+  cp -p "$build/x86/bin/kestrixlayer.dll" "$build/bin/x86/kestrixlayer.dll"
+fi
 echo "build: done"

@@ -22,7 +22,7 @@ packages=(
   wine wine64 libwine
   libx11-6 libxext6 libxrender1 libxrandr2 libxi6 libxcursor1 libxfixes3 libxcomposite1
   libxinerama1 libxxf86vm1 libfreetype6 libfontconfig1 libgnutls30
-  xvfb x11-utils imagemagick fonts-dejavu-core fonts-liberation
+  xvfb x11-utils imagemagick fonts-dejavu-core fonts-liberation zip unzip
   googletest
 )
 # 32-bit Wine is itself a 32-bit Linux program: only worth installing where the kernel runs one.

@@ -46,6 +46,36 @@ DWORD RunKestrix(const std::string& arguments)
     return StartWithOutput(process, "kestrixrun.exe " + arguments, RunOutput) ? process.Wait() : 0xdeadbeef;
 }
 
+// The same as a user without administrator rights: the Administrators group only denies, as in
+// the filtered token of an administrator who has not elevated.
+DWORD RunKestrixUnelevated(const std::string& arguments)
+{
+    HANDLE token = nullptr, filtered = nullptr;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    SID_AND_ATTRIBUTES denyOnly = {administrators, 0};
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+        !CreateRestrictedToken(token, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &filtered))
+        return 0xdeadbeef;
+    CloseHandle(token);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(RunOutput, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = startup.hStdError = output;
+    std::string commandLine = "kestrixrun.exe " + arguments;
+    Process process;
+    bool started = CreateProcessAsUserA(filtered, nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process.info);
+    CloseHandle(output);
+    CloseHandle(filtered);
+    return started ? process.Wait() : 0xdeadbeef;
+}
+
 // recordsender's records, sent once the block that kestrixrun or a viewer publishes is open.
 DWORD SendScript(const char* mode)
 {
@@ -347,6 +377,14 @@ TEST(KestrixRun, EveryEndLeavesTheCatalogAsItWas)
 
     EXPECT_EQ(7u, RunKestrix("cmd.exe /c exit 7")) << "a program that makes no socket call";
     EXPECT_EQ(before, CatalogSnapshot());
+
+    EXPECT_EQ(1u, RunKestrixUnelevated("socketpause.exe 0"));
+    const std::string refusal = ReadWholeFile(RunOutput);
+    EXPECT_EQ(0u, refusal.find("kestrixrun: administrator rights are needed to change the Winsock catalog: "
+                               "run kestrixrun elevated"))
+        << refusal;
+    EXPECT_EQ(1, Count(refusal, "\n")) << "one line, before anything is touched: " << refusal;
+    EXPECT_EQ(before, CatalogSnapshot()) << "without administrator rights";
 
     {   // a second copy is refused, and the first goes on
         Process first;

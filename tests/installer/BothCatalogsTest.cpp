@@ -22,7 +22,7 @@ struct Catalogs {
 std::vector<WSAPROTOCOL_INFOW> Read(EnumProtocolsFunction enumerate)
 {
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, enumerate);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalogWith(enumerate, &count);
     std::vector<WSAPROTOCOL_INFOW> entries;
     if (catalog) {
         entries.assign(catalog, catalog + count);

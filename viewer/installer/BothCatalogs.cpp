@@ -29,7 +29,7 @@ bool ClearLeftovers(const CatalogCalls& calls)
     DWORD layerId = 0;
     DWORD installedBy = 0;
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalogWith(calls.enumProtocols, &count);
     if (!catalog)
         return false; // unreadable is a failure, not an absent layer
     FreeCatalog(catalog);
@@ -42,7 +42,7 @@ bool ClearLeftovers(const CatalogCalls& calls)
 bool AddBaseEntries(const CatalogCalls& calls, std::vector<WSAPROTOCOL_INFOW>& bases)
 {
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalogWith(calls.enumProtocols, &count);
     if (!catalog)
         return false;
     for (int i = 0; i < count; i++)
@@ -57,7 +57,7 @@ bool AddBaseEntries(const CatalogCalls& calls, std::vector<WSAPROTOCOL_INFOW>& b
 bool MarkInstaller(const CatalogCalls& calls, WCHAR* path)
 {
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalogWith(calls.enumProtocols, &count);
     if (!catalog)
         return false;
     bool ok = false;

@@ -177,7 +177,7 @@ bool LeftByEndedViewer(DWORD installedBy)
 bool MoveChainsToFront(const CatalogCalls& calls)
 {
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalogWith(calls.enumProtocols, &count);
     if (!catalog)
         return true;
     auto* order = static_cast<DWORD*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DWORD) * (count + 1)));

@@ -21,7 +21,7 @@ bool IsBaseProvider(const WSAPROTOCOL_INFOW* catalog, int count, DWORD id)
 void TakeIdsOutWithUpdate(const CatalogCalls& calls, const IdList& removed)
 {
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalogWith(calls.enumProtocols, &count);
     if (!catalog)
         return;
     for (int i = 0; i < count; i++) {
@@ -67,7 +67,7 @@ int RemoveLayerEntries(DWORD layerId, UpdateProviderFunction updateProvider, Cat
 int RemoveLayerEntriesFrom(const CatalogCalls& calls, DWORD layerId)
 {
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalogWith(calls.enumProtocols, &count);
     if (!catalog)
         return -1;
     if (IsBaseProvider(catalog, count, layerId)) {
@@ -88,7 +88,7 @@ int RemoveLayerEntriesFrom(const CatalogCalls& calls, DWORD layerId)
     }
     FreeCatalog(catalog);
 
-    catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    catalog = EnumerateCatalogWith(calls.enumProtocols, &count);
     if (!catalog) {
         FreeIdList(removed);
         return -1;
@@ -111,7 +111,7 @@ int RemoveLayerEntriesFrom(const CatalogCalls& calls, DWORD layerId)
 bool FindLayerEntry(const CatalogCalls& calls, DWORD* layerId, DWORD* installedBy)
 {
     int count = 0;
-    WSAPROTOCOL_INFOW* catalog = EnumerateCatalog(&count, calls.enumProtocols);
+    WSAPROTOCOL_INFOW* catalog = EnumerateCatalogWith(calls.enumProtocols, &count);
     if (!catalog)
         return false;
     bool found = false;
