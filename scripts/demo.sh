@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
-# The main job: builds everything, starts the viewer, presses Start with a real click, runs the
-# HTTP pair and other sample programs one after another (each traced in turn: the next program is
-# taken once the previous one has detached), stops, closes the viewer and leaves its HTML log
-# file and a screenshot of the viewer showing the trace.
+# The main job: builds everything, starts the 64-bit viewer, presses Start with a real click, runs
+# the HTTP pair and other sample programs one after another (each traced in turn: the next program
+# is taken once the previous one has detached), stops, closes the viewer and leaves its HTML log
+# file and a screenshot of the viewer showing the trace. Where this kernel runs 32-bit programs,
+# the 32-bit build is made too and 32-bit samples are traced beside the 64-bit ones, through the
+# catalog of 32-bit processes, as on 64-bit Windows.
 #   scripts/demo.sh [BUILD_DIR]        (default: build)
 # The viewer opens on $DISPLAY when it is set, otherwise on an Xvfb display of its own.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(mkdir -p "${1:-$top/build}" && cd "${1:-$top/build}" && pwd)
-bash "$top/scripts/build.sh" "$build" x64
+if bash "$top/scripts/probe-32bit.sh" --quiet; then
+  builds=both
+  samples32=(tcp_blocking udp)
+else
+  builds=x64
+  samples32=()
+  echo "demo: this kernel runs no 32-bit programs: only 64-bit samples are traced"
+fi
+bash "$top/scripts/build.sh" "$build" "$builds"
 
 bash "$top/scripts/wine-session.sh" start "$build" >/dev/null
 viewer_pid=
@@ -48,11 +58,15 @@ drive wait-last-line "$waiting" 20000
 
 samples=(http_pair tcp_blocking udp ipv6 nonblocking sockopts overlapped event_select async_select
          acceptex transmitfile wsarecvmsg wsa_variants poll_sendmsg iocp_server)
+# 32-bit samples run from the 32-bit build, beside its own drop-in ws2_32.dll.
+for sample in "${samples32[@]}"; do samples+=("x86/$sample"); done
 failed=()
 for sample in "${samples[@]}"; do
   echo
   echo "=== $sample"
-  if [ "$sample" = http_pair ]; then
+  if [[ "$sample" == x86/* ]]; then
+    command=("../x86/bin/${sample#x86/}.exe")
+  elif [ "$sample" = http_pair ]; then
     command=(run_pair.exe http_server.exe http_client.exe)
   elif [ "$sample" = iocp_server ]; then
     # a few bytes a client: the log buffer shows one batch a display tick

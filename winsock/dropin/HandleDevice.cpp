@@ -65,9 +65,18 @@ bool DriverPath(WCHAR (&path)[MAX_PATH])
     return true;
 }
 
+// A 32-bit process of a 64-bit prefix: the prefix's device host runs 64-bit drivers only, so the
+// driver registered there is the 64-bit drop-in's, which this one starts but never replaces with
+// its own. The device's requests have one layout for both.
+bool InWow64Process()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 // Registers the driver as a service of the prefix (or points the registration at this
-// drop-in's copy) and starts it. Another process may be doing the same at once: a service
-// that exists or runs already is no failure.
+// drop-in's copy) and starts it; without a path it starts the registered one only. Another
+// process may be doing the same at once: a service that exists or runs already is no failure.
 bool StartDriver(const WCHAR* path)
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT |
@@ -77,11 +86,13 @@ bool StartDriver(const WCHAR* path)
         return false;
     }
     DWORD access = SERVICE_START | SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS;
-    SC_HANDLE service = CreateServiceW(manager, WS2_HANDLE_SERVICE_NAME, WS2_HANDLE_SERVICE_NAME,
-                                       access, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
-    if (!service && GetLastError() == ERROR_SERVICE_EXISTS) {
+    SC_HANDLE service = !path ? OpenServiceW(manager, WS2_HANDLE_SERVICE_NAME, SERVICE_START)
+                              : CreateServiceW(manager, WS2_HANDLE_SERVICE_NAME,
+                                               WS2_HANDLE_SERVICE_NAME, access,
+                                               SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                                               SERVICE_ERROR_NORMAL, path, nullptr, nullptr,
+                                               nullptr, nullptr, nullptr);
+    if (!service && path && GetLastError() == ERROR_SERVICE_EXISTS) {
         service = OpenServiceW(manager, WS2_HANDLE_SERVICE_NAME, access);
         // Another build tree may have registered its own copy in the same prefix.
         if (service)
@@ -120,11 +131,12 @@ BOOL CALLBACK SetUpDevice(PINIT_ONCE, PVOID, PVOID*)
         return TRUE;
     }
     WCHAR path[MAX_PATH];
-    if (!DriverPath(path) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+    bool wow64 = InWow64Process();
+    if (!wow64 && (!DriverPath(path) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)) {
         ReportMissingDriver(L"it is not in the drop-in's home (WS2LAYER_HOME)", GetLastError());
         return TRUE;
     }
-    if (!StartDriver(path))
+    if (!StartDriver(wow64 ? nullptr : path))
         return TRUE;
     // A start by another process may still be under way: its device comes soon.
     for (int attempt = 0; attempt < 100 && !deviceReady; ++attempt) {
