@@ -15,18 +15,18 @@ trap 'rm -rf "$work"' EXIT
 
 # check ZIP FORMAT FILES...: the zip holds exactly FILES, each PE file of FORMAT unless in x86/.
 check() {
-  local zipfile=$build/kestrix-$version-$1.zip format=$2
+  local arch=$1 zipfile=$build/kestrix-$version-$1.zip format=$2
   shift 2
   [ -f "$zipfile" ] || { fail "$zipfile is missing"; return; }
   local listed
   listed=$(unzip -Z1 "$zipfile" | grep -v '/$' | sort)
   [ "$listed" = "$(printf '%s\n' "$@" | sort)" ] || fail "$zipfile holds: $(echo $listed)"
-  rm -rf "$work/$1" && mkdir "$work/$1" && unzip -q "$zipfile" -d "$work/$1"
+  mkdir "$work/$arch" && unzip -q "$zipfile" -d "$work/$arch"
   for file in kestrix.exe kestrixrun.exe KESTRIXLAYER.DLL; do
-    x86_64-w64-mingw32-objdump -f "$work/$1/$file" 2>/dev/null | grep -q "file format $format\$" ||
-      fail "$1: $file is not $format"
+    x86_64-w64-mingw32-objdump -f "$work/$arch/$file" 2>/dev/null | grep -q "file format $format\$" ||
+      fail "$arch: $file is not $format"
   done
-  grep -q $'\r$' "$work/$1/QUICKSTART.TXT" || fail "$1: QUICKSTART.TXT has no CR LF line ends"
+  grep -q $'\r$' "$work/$arch/QUICKSTART.TXT" || fail "$arch: QUICKSTART.TXT has no CR LF line ends"
 }
 check x64 pei-x86-64 kestrix.exe kestrixrun.exe KESTRIXLAYER.DLL KESTRIX.RTF QUICKSTART.TXT x86/KESTRIXLAYER.DLL
 check x86 pei-i386 kestrix.exe kestrixrun.exe KESTRIXLAYER.DLL KESTRIX.RTF QUICKSTART.TXT
