@@ -2,7 +2,11 @@
 // Stop and the next Start, with this process playing the claimer through the real shared objects.
 #include "ViewerHarness.h"
 
+#include "Architecture.h"
 #include "ControlBlock.h"
+
+#include <commctrl.h>
+#include <string>
 
 namespace {
 
@@ -120,4 +124,48 @@ TEST(Capture, SecondWindowCannotStartWhileTheFirstHoldsTheObjects)
     view.Claim(Self);
     EXPECT_EQ(0, first.SendRecord(Self, TextRecord("still working")));
     EXPECT_FALSE(first.form->WaitingForProcess);
+}
+
+// The 64-bit viewer with the 32-bit layer beside it, missing, or not a layer: Start says in the
+// status bar's last part what it could not do, once, and a file that is no layer stops it.
+TEST(Capture, TheStatusBarTellsWhatTheThirtyTwoBitLayerBesideTheViewerAllows)
+{
+    if (std::string(KESTRIX_ARCHITECTURE) != "x64")
+        GTEST_SKIP() << "a 32-bit viewer serves its own catalog alone";
+    const char layer32[] = "x86\\kestrixlayer.dll";
+    const char aside[] = "x86\\kestrixlayer.dll.aside";
+    CreateDirectoryA("x86", nullptr);
+    bool present = MoveFileExA(layer32, aside, MOVEFILE_REPLACE_EXISTING);
+    auto statusNote = [](ViewerHarness& viewer) {
+        char text[512] = "";
+        SendMessageA(viewer.form->StatusBar1, SB_GETTEXTA, 2, LPARAM(text));
+        return std::string(text);
+    };
+    {   // missing: the native catalog alone, and the user is told
+        ViewerHarness viewer;
+        viewer.form->StartSpying();
+        EXPECT_NE(nullptr, viewer.form->SemaphoreHandle);
+        EXPECT_EQ("32-bit programs are not traced: x86\\KESTRIXLAYER.DLL is missing", statusNote(viewer));
+        viewer.form->StopSpying(false);
+        viewer.form->StartSpying();
+        EXPECT_EQ("32-bit programs are not traced: x86\\KESTRIXLAYER.DLL is missing", statusNote(viewer))
+            << "said once: the next Start does not install again";
+        viewer.form->StopSpying(true);
+    }
+    {   // not a 32-bit layer: could not initialize, with the reason beside it
+        ASSERT_TRUE(CopyFileA("kestrixlayer.dll", layer32, FALSE));
+        ViewerHarness viewer;
+        std::string message = "no error";
+        try {
+            viewer.form->StartSpying();
+        } catch (const ViewerError& error) {
+            message = error.what();
+        }
+        EXPECT_EQ("could not initialize", message);
+        EXPECT_EQ("x86\\KESTRIXLAYER.DLL is not a 32-bit x86 DLL", statusNote(viewer));
+        EXPECT_EQ(nullptr, viewer.form->SemaphoreHandle);
+        DeleteFileA(layer32);
+    }
+    if (present)
+        MoveFileExA(aside, layer32, MOVEFILE_REPLACE_EXISTING);
 }
