@@ -214,19 +214,6 @@ std::vector<std::string> LinesOfLog(const std::string& log)
     return SplitLines(text);
 }
 
-// A log file's lines cut into those of each traced process, in order.
-std::vector<std::vector<std::string>> ProcessesOf(const std::vector<std::string>& lines)
-{
-    std::vector<std::vector<std::string>> processes;
-    for (const std::string& line : lines) {
-        if (line.rfind("process attached", 0) == 0)
-            processes.emplace_back();
-        if (!processes.empty())
-            processes.back().push_back(line);
-    }
-    return processes;
-}
-
 struct Totals {
     double received = 0, sent = 0, bytesReceived = 0, bytesSent = 0;
 };

@@ -66,3 +66,15 @@ std::vector<History> Histories(const std::vector<std::string>& lines, bool withC
     return histories;
 }
 
+
+std::vector<std::vector<std::string>> ProcessesOf(const std::vector<std::string>& lines)
+{
+    std::vector<std::vector<std::string>> processes;
+    for (const std::string& line : lines) {
+        if (line.rfind("process attached", 0) == 0)
+            processes.emplace_back();
+        if (!processes.empty())
+            processes.back().push_back(line);
+    }
+    return processes;
+}

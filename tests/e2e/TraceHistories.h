@@ -17,3 +17,6 @@ bool IsConnectionOrControlLine(const std::string& line);
 // The traced process's lines as socket histories, sorted: each socket's own course is fixed.
 // Without withConnectionLines the lines of IsConnectionOrControlLine are left out.
 std::vector<History> Histories(const std::vector<std::string>& lines, bool withConnectionLines = false);
+
+// A log file's lines cut into those of each traced process, in order, each from its attach line.
+std::vector<std::vector<std::string>> ProcessesOf(const std::vector<std::string>& lines);

@@ -39,19 +39,6 @@ bool ThirtyTwoBitProgramsRun()
     return probe.Start(std::string(Programs32) + "catalog_worker.exe") && probe.Wait() == 2;
 }
 
-// The lines of each process a log shows, from its attach line to its detach line.
-std::vector<std::vector<std::string>> ProcessesOf(const std::vector<std::string>& lines)
-{
-    std::vector<std::vector<std::string>> processes;
-    for (const std::string& line : lines) {
-        if (line.rfind("process attached", 0) == 0)
-            processes.emplace_back();
-        if (!processes.empty())
-            processes.back().push_back(line);
-    }
-    return processes;
-}
-
 class Wow32Trace : public testing::Test {
 protected:
     void SetUp() override

@@ -1,6 +1,7 @@
 // The 64-bit drop-in's calls on the catalog that 32-bit processes read, as 64-bit Windows' ws2_32
 // has them: the *32 calls work on that catalog alone, the *64_32 calls on both at once. Built
 // into the 64-bit drop-in only; the 32-bit one exports none of them, as on Windows.
+#include "CatalogChanges.h"
 #include "CatalogEdits.h"
 #include "CatalogQueries.h"
 #include <rpc.h>
@@ -96,35 +97,20 @@ int WSPAPI WSCGetProviderPath32(LPGUID lpProviderId, WCHAR* lpszProviderDllPath,
 
 int WSPAPI WSCDeinstallProvider32(LPGUID lpProviderId, LPINT lpErrno)
 {
-    if (!lpProviderId || !lpErrno)
-        return Finish(WSAEFAULT, lpErrno);
-    return Finish(ChangeCatalog([&](Catalog& catalog) {
-                      return DeinstallEntries(catalog, *lpProviderId);
-                  }, CatalogView::Wow32),
-                  lpErrno);
+    return DeinstallProviderIn(CatalogView::Wow32, lpProviderId, lpErrno);
 }
 
 int WSPAPI WSCUpdateProvider32(LPGUID lpProviderId, const WCHAR* lpszProviderDllPath,
                                const LPWSAPROTOCOL_INFOW lpProtocolInfoList,
                                DWORD dwNumberOfEntries, LPINT lpErrno)
 {
-    if (int refused = ProviderArgumentsError(lpProviderId, lpszProviderDllPath, lpProtocolInfoList,
-                                             dwNumberOfEntries, lpErrno))
-        return Finish(refused, lpErrno);
-    return Finish(ChangeCatalog([&](Catalog& catalog) {
-                      return UpdateEntries(catalog, *lpProviderId, lpszProviderDllPath,
-                                           lpProtocolInfoList, dwNumberOfEntries);
-                  }, CatalogView::Wow32),
-                  lpErrno);
+    return UpdateProviderIn(CatalogView::Wow32, lpProviderId, lpszProviderDllPath,
+                            lpProtocolInfoList, dwNumberOfEntries, lpErrno);
 }
 
 int WSPAPI WSCWriteProviderOrder32(LPDWORD lpwdCatalogEntryId, DWORD dwNumberOfEntries)
 {
-    if (!lpwdCatalogEntryId)
-        return WSAEFAULT;
-    return ChangeCatalog([&](Catalog& catalog) {
-        return WriteOrder(catalog, lpwdCatalogEntryId, dwNumberOfEntries);
-    }, CatalogView::Wow32);
+    return WriteProviderOrderIn(CatalogView::Wow32, lpwdCatalogEntryId, dwNumberOfEntries);
 }
 
 // The same entries under the same path in both catalogs, each with ids of its own.
