@@ -81,10 +81,10 @@ bool TraceOutput::Record(const ReceivedRecord& record, DWORD processId, double s
             return RenderRecord(record, settings, sockets, sink);
         }
         const RecordView& view = record.view;
-        JsonRecord line;
+        TraceRecord line;
         line.seconds = seconds;
         line.processId = processId;
-        line.kind = JsonKindName(view.payloadLength, view.kind);
+        line.kind = TraceKindOf(view.payloadLength, view.kind);
         bool carriesSocket = view.payloadLength >= SocketPayloadSize && view.kind >= RecordSocketCreated &&
                              view.kind <= RecordDataReceived;
         if (carriesSocket) {
@@ -123,9 +123,9 @@ void TraceOutput::CaptureLine(const char* text, int32_t kind, double seconds)
     }
     if (!json)
         return;
-    JsonRecord line;
+    TraceRecord line;
     line.seconds = seconds;
-    line.kind = kind == ErrorLine ? "error" : "status";
+    line.kind = kind == ErrorLine ? TraceKind::Error : TraceKind::Status;
     line.text = text;
     line.textLength = strlen(text);
     WriteJson(JsonLineOf(line));

@@ -117,9 +117,9 @@ JsonObject Parsed(const std::string& line)
 
 TEST(JsonLines, MembersTextsAndBytes)
 {
-    JsonRecord status;
+    TraceRecord status;
     status.seconds = 1.5;
-    status.kind = "status";
+    status.kind = TraceKind::Status;
     status.text = "waiting";
     status.textLength = 7;
     std::string line = JsonLineOf(status);
@@ -129,10 +129,10 @@ TEST(JsonLines, MembersTextsAndBytes)
     const std::string text = "quote \" backslash \\ tab\t cr\r lf\n bell\x07 \xC3\xA9t\xC3\xA9 end";
     const std::string bytes("\x00\xFF\x10\x80 ab\r\n", 9);
     for (size_t length = 0; length <= bytes.size(); length++) {
-        JsonRecord data;
+        TraceRecord data;
         data.seconds = 0.0000015;
         data.processId = 4294967295u;
-        data.kind = JsonKindName(DataHeaderSize, RecordDataReceived);
+        data.kind = TraceKindOf(DataHeaderSize, RecordDataReceived);
         data.hasSocket = data.hasCount = true;
         data.socket = 0x80000001u;
         data.count = 70000;
@@ -166,7 +166,7 @@ TEST(JsonLines, KindNames)
         {4, 0xFFFFFFFF, "message"},
     };
     for (const auto& c : cases)
-        EXPECT_STREQ(c.name, JsonKindName(c.payloadLength, c.kind)) << c.payloadLength << " " << c.kind;
+        EXPECT_STREQ(c.name, JsonKindName(TraceKindOf(c.payloadLength, c.kind))) << c.payloadLength << " " << c.kind;
 }
 
 }  // namespace
