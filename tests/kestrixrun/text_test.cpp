@@ -35,7 +35,8 @@ std::string Described(const std::vector<std::string>& arguments)
 
 TEST(Arguments, OptionsProgramAndMistakes)
 {
-    const TraceFormat Text = TraceFormat::Text, Html = TraceFormat::Html, Json = TraceFormat::JsonLines;
+    const TraceFormat Text = TraceFormat::Text, Html = TraceFormat::Html, Json = TraceFormat::JsonLines,
+                      Pcapng = TraceFormat::Pcapng;
     const ArgumentsCase cases[] = {
         {{"a.exe"}, 2, false, "", Text, false, {"a.exe"}},
         {{"--detail", "low", "a.exe", "--detail", "x"}, 0, false, "", Text, false, {"a.exe", "--detail", "x"}},
@@ -45,6 +46,9 @@ TEST(Arguments, OptionsProgramAndMistakes)
         {{"--format", "jsonl", "--output", "t.txt", "a.exe", "b c"}, 2, false, "t.txt", Json, false,
          {"a.exe", "b c"}},
         {{"--format", "html", "--wait"}, 2, false, "", Html, true, {}},
+        {{"--format", "pcapng", "--output", "t.cap", "a.exe"}, 2, false, "t.cap", Pcapng, false, {"a.exe"}},
+        {{"--output", "t.PcapNG", "--detail", "high", "a.exe"}, 2, false, "t.PcapNG", Pcapng, false, {"a.exe"}},
+        {{"--output", "t.pcapng", "--format", "jsonl", "a.exe"}, 2, false, "t.pcapng", Json, false, {"a.exe"}},
     };
     for (const ArgumentsCase& c : cases) {
         std::string context = Described(c.arguments);
@@ -71,6 +75,12 @@ TEST(Arguments, OptionsProgramAndMistakes)
         {{"--format", "xml", "a.exe"}, "unknown format xml"},
         {{"--output", "", "a.exe"}, "--output needs a file name"},
         {{"--verbose", "a.exe"}, "unknown option --verbose"},
+        {{"--format", "pcapng", "--detail", "medium", "--output", "t", "a.exe"},
+         "--format pcapng needs --detail high: only High records carry the bytes that packets hold"},
+        {{"--detail", "low", "--output", "t.pcapng", "a.exe"},
+         "--format pcapng needs --detail high: only High records carry the bytes that packets hold"},
+        {{"--format", "pcapng", "a.exe"},
+         "--format pcapng needs --output FILE: the traced program writes on kestrixrun's standard output too"},
     };
     for (const auto& c : mistakes) {
         RunOptions options;
