@@ -198,18 +198,18 @@ bool ParseEndpointText(const char* text, size_t length, Endpoint& endpoint)
     return true;
 }
 
-std::string EndpointText(const Endpoint& endpoint, bool withZeroPort)
+std::string EndpointText(const Endpoint& endpoint)
 {
     char text[64];
     const uint8_t* a = endpoint.address;
     if (endpoint.version == IpVersion::V6) {
         std::string address = IPv6Text(a);
-        if (!endpoint.port && !withZeroPort)
+        if (!endpoint.port)
             return address;
         snprintf(text, sizeof text, "[%s]:%u", address.c_str(), unsigned(endpoint.port));
         return text;
     }
-    if (endpoint.port || withZeroPort)
+    if (endpoint.port)
         snprintf(text, sizeof text, "%u.%u.%u.%u:%u", a[0], a[1], a[2], a[3], unsigned(endpoint.port));
     else
         snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);

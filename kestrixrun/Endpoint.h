@@ -21,8 +21,8 @@ struct Endpoint {
 // False when the text is no address (cut, 'invalid socket address', a name); endpoint untouched.
 bool ParseEndpointText(const char* text, size_t length, Endpoint& endpoint);
 
-// "1.2.3.4:80", "[::1]:80"; "1.2.3.4" or "::1" without a port, unless withZeroPort.
-std::string EndpointText(const Endpoint& endpoint, bool withZeroPort = false);
+// "1.2.3.4:80", "[::1]:80"; "1.2.3.4" or "::1" without a port.
+std::string EndpointText(const Endpoint& endpoint);
 
 // Fills what into lacks from what from names, when both are of one version (or into of none).
 void MergeEndpoint(Endpoint& into, const Endpoint& from);

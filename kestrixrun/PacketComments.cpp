@@ -33,6 +33,9 @@ const char GapFormat[] = "%llu bytes before this segment counted in the trace bu
 const char PartialDatagramFormat[] = "%zu of the datagram's %zu bytes in the trace";
 
 const uint8_t OwnIPv4Block = 240, PeerIPv4Block = 241;
+// Not 0, which Wireshark takes for "no port yet" when it follows a stream; high, so that the
+// other end's port picks the dissector.
+const uint16_t StandInPort = 65535;
 const uint8_t IPv6DiscardPrefix[8] = {0x01, 0x00, 0, 0, 0, 0, 0, 0};
 
 // The socket as the layer writes it: its handle as a signed number.
@@ -107,7 +110,7 @@ void AddStandInNote(std::string& comment, const PacketEnd& end, bool addressMiss
     char subject[64], note[160];
     const char* subjectFormat = (end.traced ? TracedSubjects : PeerSubjects)[addressMissing][portMissing];
     snprintf(subject, sizeof subject, subjectFormat, SocketNumber(end.socket));
-    snprintf(note, sizeof note, StandInFormat, subject, EndpointText(standIn, true).c_str());
+    snprintf(note, sizeof note, StandInFormat, subject, EndpointText(standIn).c_str());
     AddNote(comment, note);
 }
 
@@ -165,5 +168,7 @@ Endpoint WithStandIns(const Endpoint& named, IpVersion version, const PacketEnd&
     endpoint.address[at + 1] = uint8_t(socket >> 8);
     endpoint.address[at + 2] = uint8_t(socket);
     endpoint.hasAddress = true;
+    if (!endpoint.port)
+        endpoint.port = StandInPort;
     return endpoint;
 }

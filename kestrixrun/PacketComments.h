@@ -35,7 +35,7 @@ void AddGapNote(std::string& comment, uint64_t bytes);
 void AddPartialDatagramNote(std::string& comment, size_t carried, size_t whole);
 
 // An end the trace never named: an address that no real host has, from the socket's number,
-// and port 0. The socket's own end takes 240.x.y.z (IPv4, a reserved block) or 100::x:y (IPv6,
-// the discard-only prefix); the peer of a socket whose peer is not traced takes 241.x.y.z or
-// 100::1:0:x:y. Parts the trace named are kept.
+// and port 65535. The socket's own end takes 240.x.y.z (IPv4, a reserved block) or 100::x:y
+// (IPv6, the discard-only prefix); the peer of a socket whose peer is not traced takes 241.x.y.z
+// or 100::1:0:x:y. A port the trace named is kept; an address it named is kept only with its port.
 Endpoint WithStandIns(const Endpoint& named, IpVersion version, const PacketEnd& end, uint32_t nearSocket);

@@ -108,8 +108,10 @@ void PcapngTrace::ReadText(const TraceRecord& record, uint64_t microseconds)
     case TextMeaning::LocalName:
     case TextMeaning::PeerName:
     case TextMeaning::DefaultAddress:
-        if (sockets.NameAddress(facts))
+        if (sockets.NameAddress(facts)) {
             tcp.NamesChanged(facts.socket);
+            udp.NamesChanged(facts.socket);
+        }
         break;
     case TextMeaning::SendingDatagramTo:
     case TextMeaning::SendingToDefault:

@@ -170,6 +170,19 @@ void UdpDatagrams::Received(uint32_t number, const Endpoint* from, uint32_t coun
     held.Add(std::make_unique<DatagramItem>(datagram), datagram->bytes.size());
 }
 
+void UdpDatagrams::NamesChanged(uint32_t number)
+{
+    const TracedSocket* socket = sockets.Find(number);
+    if (!socket)
+        return;
+    for (auto& datagram : inFlight)
+        if (datagram->from.traced && datagram->from.socket == number)
+            MergeEndpoint(datagram->fromNamed, socket->local);
+    for (auto& datagram : recentlyReceived)
+        if (datagram->to.socket == number)
+            MergeEndpoint(datagram->toNamed, socket->local);
+}
+
 void UdpDatagrams::Closed(uint32_t number)
 {
     for (auto& datagram : inFlight)

@@ -26,6 +26,9 @@ public:
     // from: the sender's address when the text named it.
     void Received(uint32_t socket, const Endpoint* from, uint32_t count, const uint8_t* data, size_t length,
                   uint64_t microseconds);
+    // The socket's own address became known: datagrams it sent or received that are still held
+    // take it.
+    void NamesChanged(uint32_t socket);
     // Call once the socket has left the table: what waits for it to receive waits no more.
     void Closed(uint32_t socket);
 

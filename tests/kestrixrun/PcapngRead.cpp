@@ -80,7 +80,7 @@ std::string AddressText(const std::string& b, size_t at, int version, uint16_t p
 }
 
 // Decodes the IP packet in data; false when it is not a well-formed one.
-bool Decode(const std::string& data, uint32_t originalLength, ReadPacket& packet)
+bool Decode(const std::string& data, uint32_t originalLength, PcapngPacket& packet)
 {
     if (data.empty())
         return false;
@@ -140,9 +140,9 @@ bool Decode(const std::string& data, uint32_t originalLength, ReadPacket& packet
 
 }  // namespace
 
-ReadFile ReadPcapng(const std::string& b)
+PcapngFile ReadPcapng(const std::string& b)
 {
-    ReadFile file;
+    PcapngFile file;
     size_t at = 0;
     bool section = false, interface = false;
     while (at < b.size()) {
@@ -170,7 +170,7 @@ ReadFile ReadPcapng(const std::string& b)
             optionsWell = ReadOptions(b, at + 16, at + total - 4, options);
             file.interfaceName = options[2];
         } else if (type == 6) {
-            ReadPacket packet;
+            PcapngPacket packet;
             if (!interface || Little32(b, at + 8) != 0) {
                 file.error = "a packet before its interface";
                 return file;

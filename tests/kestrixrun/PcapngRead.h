@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct ReadPacket {
+struct PcapngPacket {
     uint64_t microseconds = 0;
     uint32_t capturedLength = 0, originalLength = 0;
     std::string comment;
@@ -20,15 +20,15 @@ struct ReadPacket {
     bool udpChecksumAbsent = false;
 };
 
-struct ReadFile {
+struct PcapngFile {
     std::string error;                   // empty when the whole file read well
     std::string application, sectionComment;
     uint16_t linkType = 0;
     std::string interfaceName;
-    std::vector<ReadPacket> packets;
+    std::vector<PcapngPacket> packets;
 };
 
-ReadFile ReadPcapng(const std::string& bytes);
+PcapngFile ReadPcapng(const std::string& bytes);
 
 // A TCP packet's flags as text: "SYN", "SYN ACK", "ACK PSH", "FIN ACK".
 std::string FlagsText(uint8_t flags);

@@ -139,7 +139,7 @@ TEST(IpPackets, HandBuiltPacketsAndChecksums)
             captured.data = reinterpret_cast<const uint8_t*>(out.data());
             captured.capturedLength = captured.originalLength = uint32_t(out.size());
             AppendEnhancedPacketBlock(file, captured);
-            ReadFile read = ReadPcapng(file);
+            PcapngFile read = ReadPcapng(file);
             ASSERT_EQ("", read.error) << length;
             ASSERT_EQ(1u, read.packets.size());
             EXPECT_TRUE(read.packets[0].checksumsValid) << "TCP of " << length << " bytes, IPv" << int(version) * 2;
@@ -216,7 +216,6 @@ TEST(Endpoint, AddressTextsOfTheLayer)
     EXPECT_EQ("127.0.0.1:80", EndpointText(bound)) << "nothing from another version";
     EXPECT_FALSE(MayBeSameEndpoint(bound, v6));
     EXPECT_TRUE(IsLoopbackAddress(v6));
-    EXPECT_EQ("[::1]:0", EndpointText(v6, true));
 }
 
 TEST(RecordTexts, TheFormsOfTheLayersTexts)

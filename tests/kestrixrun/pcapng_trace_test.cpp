@@ -66,7 +66,7 @@ uint64_t TimeOf(size_t step)
     return Start + step * 1000;
 }
 
-ReadFile Convert(const std::vector<Step>& steps, bool attach = true)
+PcapngFile Convert(const std::vector<Step>& steps, bool attach = true)
 {
     PcapngTrace trace(Start, "Kestrix test");
     std::string out;
@@ -100,11 +100,11 @@ ReadFile Convert(const std::vector<Step>& steps, bool attach = true)
 
 // One line per packet: "FLAGS from > to seq=S ack=A len=L", sequence numbers counted from each
 // direction's SYN as a reader shows them.
-std::vector<std::string> Lines(const ReadFile& file)
+std::vector<std::string> Lines(const PcapngFile& file)
 {
     std::vector<std::string> lines;
     std::vector<std::pair<std::string, uint32_t>> bases;   // source, its first sequence number
-    for (const ReadPacket& packet : file.packets) {
+    for (const PcapngPacket& packet : file.packets) {
         std::string line = packet.protocol == 6 ? FlagsText(packet.flags) : "UDP";
         line += " " + packet.source + " > " + packet.destination;
         if (packet.protocol == 6) {
@@ -141,7 +141,7 @@ std::string Joined(const std::vector<std::string>& lines)
 }
 
 // Every packet of the file well formed, with valid checksums and a comment naming the process.
-void ExpectSound(const ReadFile& file)
+void ExpectSound(const PcapngFile& file)
 {
     ASSERT_EQ("", file.error);
     EXPECT_EQ(101, file.linkType);
@@ -163,7 +163,7 @@ std::string Pattern(size_t length, int seed)
 TEST(PcapngTrace, ALoopbackPairIsOneConversationWithSequenceNumbersThatFollowTheBytes)
 {
     const std::string request = Pattern(10, 1), bulk = Pattern(70000, 2), reply = Pattern(5, 3);
-    ReadFile file = Convert({
+    PcapngFile file = Convert({
         Created(100, Stream(100)),
         Text("socket (100) bound [name=127.0.0.1]"),
         Text("socket (100) established for listening [backlog=5]"),
@@ -219,7 +219,7 @@ TEST(PcapngTrace, ALoopbackPairIsOneConversationWithSequenceNumbersThatFollowThe
 TEST(PcapngTrace, OneEndTracedOverIPv6WithGapsAShutdownAndAStandIn)
 {
     const std::string first = Pattern(100, 4), capped = Pattern(1500, 5), last = Pattern(7, 6), answer = Pattern(30, 7);
-    ReadFile file = Convert({
+    PcapngFile file = Convert({
         Created(200, "socket (200) created [family=AF_INET6, type=SOCK_STREAM, protocol=IPPROTO_TCP]"),
         Text("socket (200) connecting synchronously [name=[2001:db8::5]:443]"),
         Text("socket (200) connected"),
@@ -233,7 +233,7 @@ TEST(PcapngTrace, OneEndTracedOverIPv6WithGapsAShutdownAndAStandIn)
         Closed(200),
     });
     ExpectSound(file);
-    const std::string c = "[100:0:0:0:0:0:0:c8]:0", s = "[2001:db8:0:0:0:0:0:5]:443";
+    const std::string c = "[100:0:0:0:0:0:0:c8]:65535", s = "[2001:db8:0:0:0:0:0:5]:443";
     EXPECT_EQ(Joined({
                   "SYN " + c + " > " + s + " seq=0 len=0",
                   "SYN ACK " + s + " > " + c + " seq=0 ack=1 len=0",
@@ -249,9 +249,9 @@ TEST(PcapngTrace, OneEndTracedOverIPv6WithGapsAShutdownAndAStandIn)
               }),
               Joined(Lines(file)));
     ASSERT_EQ(11u, file.packets.size());
-    for (const ReadPacket& packet : file.packets)
+    for (const PcapngPacket& packet : file.packets)
         EXPECT_EQ(6, packet.ipVersion);
-    const std::string standIn = "the address and port of socket (200) not in the trace: [100::c8]:0 stands in";
+    const std::string standIn = "the address and port of socket (200) not in the trace: [100::c8]:65535 stands in";
     EXPECT_EQ("process 42: socket (200) to its peer; " + standIn, file.packets[3].comment);
     EXPECT_EQ("process 42: socket (200) to its peer; " + standIn +
                   "; 5000 bytes before this segment counted in the trace but not carried",
@@ -267,7 +267,7 @@ TEST(PcapngTrace, ABytesOnlyAtTheReceiverFillTheSendersCount)
 {
     // TransmitFile counts its bytes; the receiving end of the same process carries them
     const std::string file1 = Pattern(3000, 8);
-    ReadFile file = Convert({
+    PcapngFile file = Convert({
         Created(100, Stream(100)),
         Text("socket (100) bound [name=127.0.0.1:7000]"),
         Text("socket (100) established for listening [backlog=5]"),
@@ -284,17 +284,17 @@ TEST(PcapngTrace, ABytesOnlyAtTheReceiverFillTheSendersCount)
     });
     ExpectSound(file);
     std::string carried;
-    for (const ReadPacket& packet : file.packets)
+    for (const PcapngPacket& packet : file.packets)
         carried += packet.payload;
     EXPECT_EQ(file1, carried) << Joined(Lines(file));
     EXPECT_EQ("process 42: socket (104) to socket (108); the address and port of socket (104) not in the trace: "
-              "240.0.0.104:0 stands in",
+              "240.0.0.104:65535 stands in",
               file.packets.at(3).comment);
 }
 
 TEST(PcapngTrace, ConnectsWaitingTogetherGoToTheAcceptWhoseBytesAgree)
 {
-    ReadFile file = Convert({
+    PcapngFile file = Convert({
         Created(100, Stream(100)),
         Text("socket (100) bound [name=0.0.0.0:5000]"),
         Text("socket (100) established for listening [backlog=5]"),
@@ -323,7 +323,7 @@ TEST(PcapngTrace, ConnectsWaitingTogetherGoToTheAcceptWhoseBytesAgree)
     });
     ExpectSound(file);
     std::vector<std::string> byConversation(2);
-    for (const ReadPacket& packet : file.packets) {
+    for (const PcapngPacket& packet : file.packets) {
         bool first = packet.source == "127.0.0.1:40004" || packet.destination == "127.0.0.1:40004";
         EXPECT_TRUE(first || packet.source == "127.0.0.1:40008" || packet.destination == "127.0.0.1:40008")
             << packet.source << " > " << packet.destination;
@@ -340,7 +340,7 @@ TEST(PcapngTrace, ConnectsWaitingTogetherGoToTheAcceptWhoseBytesAgree)
 
 TEST(PcapngTrace, DatagramsShowOnceWithTheirRealSourceAndDestination)
 {
-    ReadFile file = Convert({
+    PcapngFile file = Convert({
         Created(300, Datagram(300)),
         Created(304, Datagram(304)),
         Text("socket (304) bound [name=127.0.0.1:6000]"),
@@ -393,7 +393,7 @@ TEST(PcapngTrace, DatagramsShowOnceWithTheirRealSourceAndDestination)
 
 TEST(PcapngTrace, CutAndUnknownTextsNeverStopTheFile)
 {
-    ReadFile file = Convert(
+    PcapngFile file = Convert(
         {
             Sent(7, "abcd"),   // no created record, no text
             Text("socket (9) sending a datagram synchronously [len=3, to='invalid socket address']"),
@@ -414,32 +414,32 @@ TEST(PcapngTrace, CutAndUnknownTextsNeverStopTheFile)
     EXPECT_EQ("the socket calls of process 42 as Kestrix traced them; command line: (not in the trace)",
               file.sectionComment);
     std::string comments;
-    for (const ReadPacket& packet : file.packets)
+    for (const PcapngPacket& packet : file.packets)
         comments += packet.comment + "\n";
     EXPECT_NE(std::string::npos,
               comments.find("process 42: socket (7) to its peer; the address and port of socket (7) not in the "
-                            "trace: 240.0.0.7:0 stands in; the family of socket (7) not in the trace: taken as IPv4; "
+                            "trace: 240.0.0.7:65535 stands in; the family of socket (7) not in the trace: taken as IPv4; "
                             "the type of socket (7) not in the trace: taken as TCP; the peer's address and port not "
-                            "in the trace: 241.0.0.7:0 stands in"))
+                            "in the trace: 241.0.0.7:65535 stands in"))
         << comments;
     EXPECT_NE(std::string::npos, comments.find("process 42: socket (9) to its peer; the address and port of socket (9)"))
         << comments;
     EXPECT_NE(std::string::npos, comments.find("the type of socket (9) not in the trace: taken as UDP")) << comments;
     EXPECT_NE(std::string::npos,
               comments.find("process 42: the peer to socket (15); the peer's address and port not in the trace: "
-                            "241.0.0.15:0 stands in; the address and port of socket (15) not in the trace: "
-                            "240.0.0.15:0 stands in"))
+                            "241.0.0.15:65535 stands in; the address and port of socket (15) not in the trace: "
+                            "240.0.0.15:65535 stands in"))
         << comments;
     EXPECT_NE(std::string::npos, comments.find("0 of the datagram's 70000 bytes in the trace")) << comments;
     std::string bytes;
-    for (const ReadPacket& packet : file.packets)
+    for (const PcapngPacket& packet : file.packets)
         bytes += packet.payload;
     EXPECT_EQ("abcdxyz0123456789q", bytes) << "every carried byte, none invented\n" << comments;
 }
 
 TEST(PcapngTrace, ACaptureWithoutDataIsAValidFile)
 {
-    ReadFile file = Convert({Created(5, Stream(5)), Closed(5), {TraceKind::ProcessDetached, 0, "process detached"}});
+    PcapngFile file = Convert({Created(5, Stream(5)), Closed(5), {TraceKind::ProcessDetached, 0, "process detached"}});
     ExpectSound(file);
     EXPECT_TRUE(file.packets.empty());
     EXPECT_EQ("kestrix", file.interfaceName);
@@ -447,7 +447,7 @@ TEST(PcapngTrace, ACaptureWithoutDataIsAValidFile)
     PcapngTrace nothing(Start, "Kestrix test");
     std::string out;
     nothing.Finish(out);
-    ReadFile empty = ReadPcapng(out);
+    PcapngFile empty = ReadPcapng(out);
     EXPECT_EQ("", empty.error);
     EXPECT_TRUE(empty.packets.empty());
 }
