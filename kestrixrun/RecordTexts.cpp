@@ -60,8 +60,12 @@ struct Span {
 };
 
 struct Captures {
-    Span socket, other, address, family, type, commandLine;
+    Span socket, other, address, family, type, commandLine, rest;
 };
+
+// How most forms begin, then %R for the rest of the text.
+const char SocketFormBeginning[] = "socket (%S) %R";
+const size_t SocketFormBeginningLength = sizeof SocketFormBeginning - 3;
 
 Span* CaptureFor(char marker, Captures& captures)
 {
@@ -72,15 +76,22 @@ Span* CaptureFor(char marker, Captures& captures)
     case 'F': return &captures.family;
     case 'T': return &captures.type;
     case 'C': return &captures.commandLine;
+    case 'R': return &captures.rest;
     default: return nullptr;
     }
 }
 
-// Whether text matches form from here on; each marker takes the shortest text that lets the
-// rest match, and none but %* takes an empty one.
+bool IsNumberCharacter(const char* at, const char* start)
+{
+    return (*at >= '0' && *at <= '9') || (*at == '-' && at == start);
+}
+
+// Whether text matches form from here on. A number takes all its digits; any other marker takes
+// the shortest text that lets the rest match, trying only the places where the literal after it
+// can begin, and none but %* takes an empty one. No two markers meet in a form.
 bool Matches(const char* form, const char* text, const char* end, Captures& captures)
 {
-    while (*form && !(form[0] == '%' && form[1])) {
+    while (*form && *form != '%') {
         if (text == end || *form != *text)
             return false;
         form++;
@@ -89,15 +100,32 @@ bool Matches(const char* form, const char* text, const char* end, Captures& capt
     if (!*form)
         return text == end;
     char marker = form[1];
+    const char* rest = form + 2;
     Span* capture = CaptureFor(marker, captures);
-    for (const char* stop = marker == '*' ? text : text + 1; stop <= end; stop++) {
-        if (Matches(form + 2, stop, end, captures)) {
-            if (capture)
-                *capture = {text, size_t(stop - text)};
-            return true;
+    const char* stop = text;
+    if (marker == 'S' || marker == 'O') {
+        while (stop < end && IsNumberCharacter(stop, text))
+            stop++;
+        if (stop == text || !Matches(rest, stop, end, captures))
+            return false;
+    } else if (!*rest) {
+        stop = end;   // the rest of the text
+        if (stop == text && marker != '*')
+            return false;
+    } else {
+        if (marker != '*')
+            stop++;
+        for (;; stop++) {
+            stop = stop < end ? static_cast<const char*>(memchr(stop, *rest, size_t(end - stop))) : nullptr;
+            if (!stop)
+                return false;
+            if (Matches(rest, stop, end, captures))
+                break;
         }
     }
-    return false;
+    if (capture)
+        *capture = {text, size_t(stop - text)};
+    return true;
 }
 
 // A socket number as the layer writes it: the handle as a signed decimal.
@@ -138,9 +166,16 @@ TextFacts ReadRecordText(const char* text, size_t length)
     TextFacts facts;
     if (!text)
         return facts;
+    const char* end = text + length;
+    // Most forms begin alike: their common beginning is matched once.
+    Captures common;
+    const size_t commonLength = SocketFormBeginningLength;
+    const char* afterCommon = Matches(SocketFormBeginning, text, end, common) ? common.rest.text : nullptr;
     for (const TextForm& form : Forms) {
-        Captures captures;
-        if (!Matches(form.form, text, text + length, captures))
+        Captures captures = common;
+        bool socketForm = strncmp(form.form, SocketFormBeginning, commonLength) == 0;
+        if (socketForm ? !afterCommon || !Matches(form.form + commonLength, afterCommon, end, captures)
+                       : !Matches(form.form, text, end, captures))
             continue;
         if (captures.socket.text && !SocketNumber(captures.socket, facts.socket))
             continue;
