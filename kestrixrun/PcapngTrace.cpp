@@ -37,8 +37,10 @@ void PcapngTrace::WriteHeader(std::string& to)
 void PcapngTrace::Record(const TraceRecord& record, std::string& to)
 {
     uint64_t microseconds = startMicroseconds + uint64_t(std::llround(std::max(record.seconds, 0.0) * 1e6));
-    if (record.processId && !processId)
+    if (record.processId && !processId) {
         processId = record.processId;
+        processPrefix = ProcessPrefix(processId);
+    }
     switch (record.kind) {
     case TraceKind::SocketCreated:
     case TraceKind::SocketClosed:
@@ -158,7 +160,7 @@ void PcapngTrace::Data(const TraceRecord& record, uint64_t microseconds)
 
 void PcapngTrace::WritePacket(uint64_t microseconds, size_t originalLength, const std::string& text)
 {
-    comment = ProcessPrefix(processId);
+    comment = processPrefix;
     comment += text;
     CapturedPacket captured;
     captured.microseconds = microseconds;

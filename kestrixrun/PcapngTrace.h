@@ -39,6 +39,7 @@ private:
     uint64_t startMicroseconds;
     std::string application;
     uint32_t processId = 0;
+    std::string processPrefix;   // of every packet's comment
     std::string commandLine;
     bool headerWritten = false;
     std::string* out = nullptr;    // where packets go while a record or the end is handled

@@ -21,7 +21,8 @@ const size_t OptionHeaderLength = 4;
 
 struct BlockOption {
     uint16_t code;
-    const std::string* value;
+    const char* value;
+    size_t length;   // 0: the block has no such option
 };
 
 size_t Padded(size_t length)
@@ -53,14 +54,29 @@ void PutPadded(std::string& out, const void* data, size_t length)
     out.append(Padded(length) - length, '\0');
 }
 
+// An option's length field holds 16 bits: a longer text is cut, at a character's start.
+BlockOption TextOption(uint16_t code, const std::string* text)
+{
+    const size_t limit = 0xFFFC;
+    if (!text)
+        return {code, nullptr, 0};
+    size_t length = text->size();
+    if (length > limit) {
+        length = limit;
+        while (length > 0 && (static_cast<unsigned char>((*text)[length]) & 0xC0) == 0x80)
+            length--;
+    }
+    return {code, text->data(), length};
+}
+
 // The options that have a value, and the end marker after them; nothing when none has one.
 template <size_t N>
 size_t OptionsLength(const BlockOption (&options)[N])
 {
     size_t length = 0;
     for (const BlockOption& option : options)
-        if (option.value && !option.value->empty())
-            length += OptionHeaderLength + Padded(option.value->size());
+        if (option.length)
+            length += OptionHeaderLength + Padded(option.length);
     return length ? length + OptionHeaderLength : 0;
 }
 
@@ -70,33 +86,21 @@ void PutOptions(std::string& out, const BlockOption (&options)[N])
     if (!OptionsLength(options))
         return;
     for (const BlockOption& option : options)
-        if (option.value && !option.value->empty()) {
+        if (option.length) {
             Put16(out, option.code);
-            Put16(out, uint16_t(option.value->size()));
-            PutPadded(out, option.value->data(), option.value->size());
+            Put16(out, uint16_t(option.length));
+            PutPadded(out, option.value, option.length);
         }
     Put16(out, OptionEnd);
     Put16(out, 0);
-}
-
-// An option's length field holds 16 bits: a longer text is cut, at a character's start.
-std::string OptionText(const std::string& text)
-{
-    const size_t limit = 0xFFFC;
-    if (text.size() <= limit)
-        return text;
-    size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        end--;
-    return text.substr(0, end);
 }
 
 }  // namespace
 
 void AppendSectionHeaderBlock(std::string& out, const std::string& application, const std::string& comment)
 {
-    const std::string applicationText = OptionText(application), commentText = OptionText(comment);
-    const BlockOption options[] = {{OptionComment, &commentText}, {SectionOptionApplication, &applicationText}};
+    const BlockOption options[] = {TextOption(OptionComment, &comment),
+                                   TextOption(SectionOptionApplication, &application)};
     const uint32_t total = uint32_t(BlockFrameLength + 16 + OptionsLength(options));
     Put32(out, SectionHeaderBlockType);
     Put32(out, total);
@@ -111,9 +115,8 @@ void AppendSectionHeaderBlock(std::string& out, const std::string& application, 
 void AppendInterfaceBlock(std::string& out, uint16_t linkType, uint32_t snapLength, const std::string& name,
                           const std::string& description)
 {
-    const std::string nameText = OptionText(name), descriptionText = OptionText(description);
-    const BlockOption options[] = {{InterfaceOptionName, &nameText},
-                                   {InterfaceOptionDescription, &descriptionText}};
+    const BlockOption options[] = {TextOption(InterfaceOptionName, &name),
+                                   TextOption(InterfaceOptionDescription, &description)};
     const uint32_t total = uint32_t(BlockFrameLength + 8 + OptionsLength(options));
     Put32(out, InterfaceDescriptionBlockType);
     Put32(out, total);
@@ -126,8 +129,7 @@ void AppendInterfaceBlock(std::string& out, uint16_t linkType, uint32_t snapLeng
 
 void AppendEnhancedPacketBlock(std::string& out, const CapturedPacket& packet)
 {
-    const std::string commentText = packet.comment ? OptionText(*packet.comment) : std::string();
-    const BlockOption options[] = {{OptionComment, &commentText}};
+    const BlockOption options[] = {TextOption(OptionComment, packet.comment)};
     const uint32_t total =
         uint32_t(BlockFrameLength + 20 + Padded(packet.capturedLength) + OptionsLength(options));
     out.reserve(out.size() + total);

@@ -299,15 +299,17 @@ void TcpConversations::Choose(const ConversationPointer& chooser)
 
 void TcpConversations::ChooseAll()
 {
-    std::vector<std::weak_ptr<TcpConversation>> current;
-    current.swap(choosing);
+    // a choice narrows the others', and Join chooses again for them
+    const std::vector<std::weak_ptr<TcpConversation>> current = choosing;
     for (const auto& weak : current)
         if (ConversationPointer chooser = weak.lock())
-            if (chooser->pairing == Pairing::ChoosingClient)
-                choosing.push_back(chooser);
-    for (size_t i = 0; i < choosing.size(); i++)
-        if (ConversationPointer chooser = choosing[i].lock())
             Choose(chooser);
+    choosing.erase(std::remove_if(choosing.begin(), choosing.end(),
+                                  [](const auto& weak) {
+                                      ConversationPointer chooser = weak.lock();
+                                      return !chooser || chooser->pairing != Pairing::ChoosingClient;
+                                  }),
+                   choosing.end());
 }
 
 // A connect whose listener has closed, and that no accepted socket may still choose, has no
