@@ -390,6 +390,38 @@ TEST(KestrixRun, APcapngFileThatCannotBeWrittenEndsTheRun)
     EXPECT_EQ(before, CatalogSnapshot()) << "a killed program";
 }
 
+// Records that no layer writes still make a file: texts that name no family, type or address,
+// a kind to come, and recordsender's malformed records.
+TEST(KestrixRun, PcapngOfRecordsThatNameLittle)
+{
+    std::string binary;
+    for (int i = 0; i < 40; i++)
+        binary += char(i * 13);
+    PcapngFile file = ReadPcapng(TraceOfRun("--format pcapng", "e2e-run.pcapng", "script"));
+    ASSERT_EQ("", file.error);
+    EXPECT_NE(std::string::npos, file.sectionComment.find("command line: recordsender.exe script")) << file.sectionComment;
+    std::string carried;
+    for (const PcapngPacket& packet : file.packets) {
+        EXPECT_TRUE(packet.checksumsValid) << packet.comment;
+        carried += packet.payload;
+    }
+    EXPECT_EQ("GET /index.html HTTP/1.0\r\nHost: localhost\r\n\r\nHTTP/1.0 200 OK\r\nContent-Length: 40\r\n\r\n" +
+                  binary + "hello  world\r\nsecond <line> & \"more\"" + std::string("\0\x01" "abc", 5) + binary +
+                  "text now\r\n",
+              carried)
+        << "every byte the records carried, in their order, and none invented for the counted file";
+    ASSERT_FALSE(file.packets.empty());
+    EXPECT_NE(std::string::npos,
+              file.packets[0].comment.find(": socket (7) to its peer; the address and port of socket (7) not in the "
+                                           "trace: 240.0.0.7:65535 stands in"))
+        << file.packets[0].comment;
+
+    PcapngFile fuzz = ReadPcapng(TraceOfRun("--format pcapng", "e2e-run.pcapng", "fuzz 11 400"));
+    EXPECT_EQ("", fuzz.error);
+    for (const PcapngPacket& packet : fuzz.packets)
+        EXPECT_TRUE(packet.checksumsValid) << packet.comment;
+}
+
 TEST(KestrixRun, EveryEndLeavesTheCatalogAsItWas)
 {
     const std::string before = CatalogSnapshot();
