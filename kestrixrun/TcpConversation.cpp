@@ -16,6 +16,13 @@ uint32_t InitialSequence(uint32_t number, int direction)
 
 }  // namespace
 
+std::shared_ptr<TcpConversation> Resolved(std::shared_ptr<TcpConversation> conversation)
+{
+    while (conversation->mergedInto)
+        conversation = conversation->mergedInto;
+    return conversation;
+}
+
 TcpConversation::TcpConversation(uint32_t number)
 {
     for (int d = 0; d < 2; d++)

@@ -81,3 +81,6 @@ private:
     Endpoint fixed[2];
     std::string comments[2];      // per direction, without the notes of single segments
 };
+
+// The conversation that it joined, or itself.
+std::shared_ptr<TcpConversation> Resolved(std::shared_ptr<TcpConversation> conversation);

@@ -3,20 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "PacketOutput.h"
+#include "TcpHeldItems.h"
 
 namespace {
 
 using ConversationPointer = std::shared_ptr<TcpConversation>;
-
-enum FinKind { NoFin, FinByReceiver, FinBySender };
-
-ConversationPointer Resolved(ConversationPointer conversation)
-{
-    while (conversation->mergedInto)
-        conversation = conversation->mergedInto;
-    return conversation;
-}
 
 // Overlapping bytes of two streams' carried pieces: -1 when some differ, 1 when some overlap
 // and all agree, 0 when none overlap.
@@ -43,80 +34,6 @@ int Agreement(const std::map<uint64_t, std::string>& a, const std::map<uint64_t,
 }
 
 }  // namespace
-
-// The handshake (or, without one in the trace, the fixing of the endpoints), held until the
-// other end is known and the names the trace gives soon after a connect or accept have come.
-class TcpOpenItem final : public HeldItem {
-public:
-    TcpOpenItem(TcpConversations& owner, ConversationPointer conversation, uint64_t microseconds)
-        : owner(owner), conversation(std::move(conversation)), microseconds(microseconds)
-    {
-    }
-    bool Settled() override
-    {
-        ConversationPointer c = Resolved(conversation);
-        if (forced || c->opened)
-            return true;
-        if (c->pairing != Pairing::Settled)
-            return false;
-        return c->EndpointsComplete() || c->itemsAfterOpen > 0 || (!c->ends[0].reporting && !c->ends[1].reporting);
-    }
-    void Settle() override
-    {
-        owner.SettlePairing(Resolved(conversation));
-        forced = true;
-    }
-    void Write(PacketOutput& output) override { Resolved(conversation)->Open(output, microseconds); }
-
-private:
-    TcpConversations& owner;
-    ConversationPointer conversation;
-    uint64_t microseconds;
-    bool forced = false;
-};
-
-// One record's bytes of a direction, or a FIN, held until the other end is known and the
-// bytes are carried or can no longer be.
-class TcpStreamItem final : public HeldItem {
-public:
-    TcpStreamItem(TcpConversations& owner, ConversationPointer conversation, int direction, uint64_t end,
-                  FinKind fin, uint64_t microseconds)
-        : owner(owner), conversation(std::move(conversation)), direction(direction), end(end), fin(fin),
-          microseconds(microseconds)
-    {
-    }
-    bool Settled() override
-    {
-        if (forced)
-            return true;
-        ConversationPointer c = Resolved(conversation);
-        if (c->pairing != Pairing::Settled)
-            return false;
-        if (fin == FinBySender)
-            return c->DeclaredFinSettled(direction) && c->RangeSettled(direction, c->DeclaredFinOffset(direction));
-        return c->RangeSettled(direction, end);
-    }
-    void Settle() override
-    {
-        owner.SettlePairing(Resolved(conversation));
-        forced = true;
-    }
-    void Write(PacketOutput& output) override
-    {
-        ConversationPointer c = Resolved(conversation);
-        uint64_t to = fin == FinBySender ? c->DeclaredFinOffset(direction) : end;
-        c->WriteStream(output, microseconds, direction, to, fin != NoFin);
-    }
-
-private:
-    TcpConversations& owner;
-    ConversationPointer conversation;
-    int direction;
-    uint64_t end;
-    FinKind fin;
-    uint64_t microseconds;
-    bool forced = false;
-};
 
 ConversationPointer TcpConversations::NewConversation(uint32_t socket, int end)
 {
@@ -200,7 +117,7 @@ void TcpConversations::Connected(uint32_t socket, uint64_t microseconds)
     }
     ConversationPointer c = Resolved(side->conversation);
     c->established = true;
-    held.Add(std::make_unique<TcpOpenItem>(*this, c, microseconds), 0);
+    held.Add(NewTcpOpenItem(*this, c, microseconds), 0);
 }
 
 void TcpConversations::ConnectFailed(uint32_t socket)
@@ -222,7 +139,7 @@ void TcpConversations::Accepted(uint32_t listener, uint32_t socket, uint64_t mic
             MayBeSameEndpoint(client->ends[0].named, accepted->ends[0].named))
             candidates.push_back(client);
     }
-    held.Add(std::make_unique<TcpOpenItem>(*this, accepted, microseconds), 0);
+    held.Add(NewTcpOpenItem(*this, accepted, microseconds), 0);
     if (candidates.size() == 1) {
         Join(candidates[0].lock(), accepted);
     } else if (candidates.size() > 1) {
@@ -374,11 +291,10 @@ void TcpConversations::NamesChanged(uint32_t socket)
 }
 
 void TcpConversations::HoldStream(const ConversationPointer& conversation, int direction, uint64_t end,
-                                  int finKind, uint64_t microseconds, size_t bytes)
+                                  TcpFinCause fin, uint64_t microseconds, size_t bytes)
 {
     conversation->itemsAfterOpen++;
-    held.Add(std::make_unique<TcpStreamItem>(*this, conversation, direction, end, FinKind(finKind), microseconds),
-             bytes);
+    held.Add(NewTcpStreamItem(*this, conversation, direction, end, fin, microseconds), bytes);
 }
 
 void TcpConversations::Data(uint32_t socket, bool sent, uint32_t count, const uint8_t* data, size_t length,
@@ -394,7 +310,7 @@ void TcpConversations::Data(uint32_t socket, bool sent, uint32_t count, const ui
     size_t carried = std::min(length, size_t(count));
     c->AddCarried(direction, start, data, carried);
     c->established = true;
-    HoldStream(c, direction, reach, NoFin, microseconds, carried);
+    HoldStream(c, direction, reach, TcpFinCause::None, microseconds, carried);
     if (!choosing.empty())
         ChooseAll();
 }
@@ -406,7 +322,7 @@ void TcpConversations::SendsDisabled(uint32_t socket, uint64_t microseconds)
         return;
     ConversationPointer c = Resolved(side->conversation);
     if (c->established)
-        HoldStream(c, side->end, 0, FinBySender, microseconds, 0);
+        HoldStream(c, side->end, 0, TcpFinCause::BySender, microseconds, 0);
 }
 
 void TcpConversations::ClosedByPeer(uint32_t socket, uint64_t microseconds)
@@ -419,7 +335,7 @@ void TcpConversations::ClosedByPeer(uint32_t socket, uint64_t microseconds)
     TcpDirection& stream = c->directions[direction];
     stream.endReceived = true;
     c->established = true;
-    HoldStream(c, direction, stream.received, FinByReceiver, microseconds, 0);
+    HoldStream(c, direction, stream.received, TcpFinCause::ByReceiver, microseconds, 0);
 }
 
 void TcpConversations::Closed(uint32_t socket, uint64_t microseconds)
@@ -427,7 +343,7 @@ void TcpConversations::Closed(uint32_t socket, uint64_t microseconds)
     if (Side* side = SideOf(socket)) {
         ConversationPointer c = Resolved(side->conversation);
         if (c->established)
-            HoldStream(c, side->end, 0, FinBySender, microseconds, 0);
+            HoldStream(c, side->end, 0, TcpFinCause::BySender, microseconds, 0);
         c->ends[side->end].reporting = false;
         sides.erase(socket);
     }

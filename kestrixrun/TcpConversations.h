@@ -13,6 +13,7 @@
 
 #include "HeldPackets.h"
 #include "TcpConversation.h"
+#include "TcpHeldItems.h"
 #include "TracedSockets.h"
 
 class TcpConversations {
@@ -53,7 +54,7 @@ private:
     void Choose(const ConversationPointer& chooser);
     void ChooseAll();
     void ReviewAwaiting();
-    void HoldStream(const ConversationPointer& conversation, int direction, uint64_t end, int finKind,
+    void HoldStream(const ConversationPointer& conversation, int direction, uint64_t end, TcpFinCause fin,
                     uint64_t microseconds, size_t bytes);
 
     const TracedSockets& sockets;
