@@ -1,10 +1,12 @@
 #include "Arguments.h"
 
+#include <cstring>
+
 #include "HtmlLog.h"
 
 const char* const UsageText =
     "usage: kestrixrun [--detail low|medium|high] [--hex-only] [--output FILE] "
-    "[--format text|html|jsonl] [--wait] [--] program [arguments...]";
+    "[--format text|html|jsonl|pcapng] [--wait] [--] program [arguments...]";
 
 namespace {
 
@@ -14,8 +16,22 @@ struct Choice {
 };
 
 const Choice DetailChoices[] = {{"low", 0}, {"medium", 1}, {"high", 2}};
-const Choice FormatChoices[] = {
-    {"text", int(TraceFormat::Text)}, {"html", int(TraceFormat::Html)}, {"jsonl", int(TraceFormat::JsonLines)}};
+const Choice FormatChoices[] = {{"text", int(TraceFormat::Text)},
+                                 {"html", int(TraceFormat::Html)},
+                                 {"jsonl", int(TraceFormat::JsonLines)},
+                                 {"pcapng", int(TraceFormat::Pcapng)}};
+const int HighDetail = 2;
+const char PcapngExtension[] = ".pcapng";
+const char PcapngNeedsHighText[] =
+    "--format pcapng needs --detail high: only High records carry the bytes that packets hold";
+const char PcapngNeedsFileText[] =
+    "--format pcapng needs --output FILE: the traced program writes on kestrixrun's standard output too";
+
+bool EndsWith(const std::string& text, const char* ending)
+{
+    size_t length = strlen(ending);
+    return text.size() >= length && _strnicmp(text.c_str() + text.size() - length, ending, length) == 0;
+}
 
 template <size_t N>
 bool Choose(const Choice (&choices)[N], const std::string& name, int& value)
@@ -75,6 +91,12 @@ std::string ParseArguments(const std::vector<std::string>& arguments, RunOptions
         return "no program to trace";
     if (!formatGiven && IsHtmlFileName(options.output.c_str()))
         options.format = TraceFormat::Html;
+    if (!formatGiven && EndsWith(options.output, PcapngExtension))
+        options.format = TraceFormat::Pcapng;
+    if (options.format == TraceFormat::Pcapng && options.detail != HighDetail)
+        return PcapngNeedsHighText;
+    if (options.format == TraceFormat::Pcapng && options.output.empty())
+        return PcapngNeedsFileText;
     return "";
 }
 

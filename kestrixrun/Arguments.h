@@ -7,7 +7,7 @@
 
 extern const char* const UsageText;
 
-enum class TraceFormat { Text, Html, JsonLines };
+enum class TraceFormat { Text, Html, JsonLines, Pcapng };
 
 struct RunOptions {
     int32_t detail = 2;           // 0 Low, 1 Medium, 2 High
@@ -19,7 +19,9 @@ struct RunOptions {
 };
 
 // Parses the arguments after the program name. Returns "" or what is wrong with them. Without
-// --format, an output file named .htm or .html is written as HTML, as the viewer does.
+// --format, an output file named .htm or .html is written as HTML, as the viewer does, and one
+// named .pcapng as pcapng. A pcapng file needs High, the only level whose records carry bytes,
+// and a file of its own, since the traced program shares kestrixrun's standard output.
 std::string ParseArguments(const std::vector<std::string>& arguments, RunOptions& options);
 
 // One argument as the C runtime of the started program splits it again: quoted when it holds a

@@ -3,14 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "LogRecord.h"
-
 namespace {
 
+// By TraceKind.
 const char* const KindNames[] = {
     "process_attached", "socket_created", "socket_closed", "data_sent", "data_received", "process_detached",
+    "message",          "status",         "error",
 };
-const char MessageKindName[] = "message";
 
 const char Base64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -23,11 +22,9 @@ void AppendNumber(std::string& out, const char* name, uint32_t value)
 
 }  // namespace
 
-const char* JsonKindName(uint32_t payloadLength, uint32_t kind)
+const char* JsonKindName(TraceKind kind)
 {
-    if (payloadLength < KindPayloadSize || kind >= sizeof KindNames / sizeof KindNames[0])
-        return MessageKindName;
-    return KindNames[kind];
+    return KindNames[int(kind)];
 }
 
 void AppendJsonString(std::string& out, const char* text, size_t length)
@@ -72,7 +69,7 @@ std::string Base64Of(const uint8_t* data, size_t length)
     return out;
 }
 
-std::string JsonLineOf(const JsonRecord& record)
+std::string JsonLineOf(const TraceRecord& record)
 {
     char time[48];
     snprintf(time, sizeof time, "{\"time\":%.6f", record.seconds);
@@ -80,7 +77,8 @@ std::string JsonLineOf(const JsonRecord& record)
     if (record.processId)
         AppendNumber(line, "pid", record.processId);
     line += ",\"kind\":";
-    AppendJsonString(line, record.kind, strlen(record.kind));
+    const char* kind = JsonKindName(record.kind);
+    AppendJsonString(line, kind, strlen(kind));
     if (record.hasSocket)
         AppendNumber(line, "socket", record.socket);
     if (record.hasCount)

@@ -3,13 +3,19 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
+#include "Architecture.h"
+#include "CaptureLines.h"
 #include "HexDump.h"
 #include "JsonLines.h"
 #include "LineKind.h"
 #include "LogRecord.h"
+#include "PacketComments.h"
+#include "PcapngTrace.h"
+#include "WindowsErrorText.h"
 
 namespace {
 
@@ -56,12 +62,60 @@ FILE* BinaryStandardOutput()
     return stdout;
 }
 
+const char WriteFailureFormat[] = "cannot write %s: %s";
+
+// What both the JSON and the pcapng writer take of a record.
+TraceRecord TraceRecordOf(const ReceivedRecord& record, DWORD processId, double seconds, const std::string& utf8)
+{
+    const RecordView& view = record.view;
+    TraceRecord line;
+    line.seconds = seconds;
+    line.processId = processId;
+    line.kind = TraceKindOf(view.payloadLength, view.kind);
+    bool carriesSocket =
+        view.payloadLength >= SocketPayloadSize && view.kind >= RecordSocketCreated && view.kind <= RecordDataReceived;
+    if (carriesSocket) {
+        line.hasSocket = true;
+        line.socket = RecordWord(view, 1);
+    }
+    bool carriesData = carriesSocket && view.kind >= RecordDataSent;
+    if (carriesData) {
+        line.hasCount = true;
+        line.count = RecordWord(view, 2);
+        // transmitted file data is counted but not carried
+        size_t present = view.payloadLength - DataHeaderSize;
+        if (present > 0) {
+            line.data = view.payload + DataHeaderSize;
+            line.dataLength = present < line.count ? present : line.count;
+        }
+    }
+    if (record.text) {
+        line.text = utf8.c_str();
+        line.textLength = utf8.size();
+    }
+    return line;
+}
+
 }  // namespace
 
-bool TraceOutput::Open(const RunOptions& options)
+TraceOutput::TraceOutput() = default;
+TraceOutput::~TraceOutput() = default;
+
+bool TraceOutput::Open(const RunOptions& options, uint64_t startMicroseconds)
 {
     settings = {options.detail, options.hexOnly};
     format = options.format;
+    outputName = options.output;
+    if (format == TraceFormat::Pcapng) {
+        pcapngFile = CreateFileA(options.output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (pcapngFile == INVALID_HANDLE_VALUE) {
+            KeepWriteFailure(GetLastError());
+            return false;
+        }
+        pcapng = std::make_unique<PcapngTrace>(startMicroseconds, ApplicationText(KESTRIX_VERSION, KESTRIX_BITNESS));
+        return true;
+    }
     if (format == TraceFormat::JsonLines) {
         ownsJson = !options.output.empty();
         json = ownsJson ? fopen(options.output.c_str(), "wb") : BinaryStandardOutput();
@@ -73,46 +127,47 @@ bool TraceOutput::Open(const RunOptions& options)
     return log != nullptr;
 }
 
-bool TraceOutput::Record(const ReceivedRecord& record, DWORD processId, double seconds)
+OutputResult TraceOutput::Record(const ReceivedRecord& record, DWORD processId, double seconds)
 {
     try {
         if (log) {
             LogSink sink(*log);
-            return RenderRecord(record, settings, sockets, sink);
+            return RenderRecord(record, settings, sockets, sink) ? OutputResult::Kept : OutputResult::OutOfMemory;
         }
-        const RecordView& view = record.view;
-        JsonRecord line;
-        line.seconds = seconds;
-        line.processId = processId;
-        line.kind = JsonKindName(view.payloadLength, view.kind);
-        bool carriesSocket = view.payloadLength >= SocketPayloadSize && view.kind >= RecordSocketCreated &&
-                             view.kind <= RecordDataReceived;
-        if (carriesSocket) {
-            line.hasSocket = true;
-            line.socket = RecordWord(view, 1);
-        }
-        bool carriesData = carriesSocket && view.kind >= RecordDataSent;
-        if (carriesData) {
-            line.hasCount = true;
-            line.count = RecordWord(view, 2);
-            // transmitted file data is counted but not carried
-            size_t present = view.payloadLength - DataHeaderSize;
-            if (present > 0) {
-                line.data = view.payload + DataHeaderSize;
-                line.dataLength = present < line.count ? present : line.count;
-            }
-        }
-        std::string text;
-        if (record.text) {
-            text = Utf8Of(record.text, strlen(record.text));
-            line.text = text.c_str();
-            line.textLength = text.size();
+        std::string text = record.text ? Utf8Of(record.text, strlen(record.text)) : std::string();
+        TraceRecord line = TraceRecordOf(record, processId, seconds, text);
+        if (pcapng) {
+            pcapngBytes.clear();
+            pcapng->Record(line, pcapngBytes);
+            return WritePcapng(pcapngBytes) ? OutputResult::Kept : OutputResult::WriteFailed;
         }
         WriteJson(JsonLineOf(line));
-        return true;
+        return OutputResult::Kept;
     } catch (const std::bad_alloc&) {
-        return false;
+        return OutputResult::OutOfMemory;
     }
+}
+
+// Writes the bytes whole; on a failure keeps the system's text of it.
+bool TraceOutput::WritePcapng(const std::string& bytes)
+{
+    for (size_t done = 0; done < bytes.size();) {
+        DWORD written = 0;
+        DWORD chunk = DWORD(std::min(bytes.size() - done, size_t(1) << 30));
+        if (!WriteFile(pcapngFile, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+            KeepWriteFailure(written == 0 && GetLastError() == ERROR_SUCCESS ? DWORD(ERROR_DISK_FULL) : GetLastError());
+            return false;
+        }
+        done += written;
+    }
+    return true;
+}
+
+void TraceOutput::KeepWriteFailure(DWORD error)
+{
+    char text[1024];
+    snprintf(text, sizeof text, WriteFailureFormat, outputName.c_str(), WindowsErrorText(error).c_str());
+    failure = text;
 }
 
 void TraceOutput::CaptureLine(const char* text, int32_t kind, double seconds)
@@ -121,11 +176,16 @@ void TraceOutput::CaptureLine(const char* text, int32_t kind, double seconds)
         WriteLogLine(*log, text, strlen(text), kind);
         return;
     }
+    if (pcapng) {
+        if (kind == ErrorLine)
+            fprintf(stderr, "kestrixrun: %s\n", text);
+        return;
+    }
     if (!json)
         return;
-    JsonRecord line;
+    TraceRecord line;
     line.seconds = seconds;
-    line.kind = kind == ErrorLine ? "error" : "status";
+    line.kind = kind == ErrorLine ? TraceKind::Error : TraceKind::Status;
     line.text = text;
     line.textLength = strlen(text);
     WriteJson(JsonLineOf(line));
@@ -137,8 +197,9 @@ void TraceOutput::WriteJson(const std::string& line)
     fflush(json);
 }
 
-void TraceOutput::Close()
+bool TraceOutput::Close()
 {
+    bool written = true;
     CloseLogWriter(log);
     log = nullptr;
     if (json) {
@@ -148,5 +209,21 @@ void TraceOutput::Close()
             fflush(json);
         json = nullptr;
     }
+    if (pcapng) {
+        try {
+            pcapngBytes.clear();
+            pcapng->Finish(pcapngBytes);
+            written = WritePcapng(pcapngBytes);
+        } catch (const std::bad_alloc&) {
+            written = false;
+            failure = OutOfMemoryText;
+        }
+        pcapng.reset();
+    }
+    if (pcapngFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(pcapngFile);
+        pcapngFile = INVALID_HANDLE_VALUE;
+    }
     FreeTrackedSockets(sockets);
+    return written;
 }

@@ -9,6 +9,7 @@
 #include "LineKind.h"
 #include "LogRecord.h"
 #include "TraceOutput.h"
+#include "WindowsErrorText.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ const char CouldNotInitialize[] = "could not initialize";
 const char NotAdministrator[] =
     "administrator rights are needed to change the Winsock catalog: run kestrixrun elevated";
 const char LayerName[] = "Kestrix";
+const char CouldNotCreateLogText[] = "could not create log file";
 // Ctrl+C and Ctrl+Break, handled on a thread of the console's, reach the capture as this message.
 const UINT StopMessage = WM_APP + 1;
 // A console being closed ends the process soon after its handler returns: time for the cleanup.
@@ -34,6 +36,7 @@ struct TraceRunState {
     bool waitingForClaim = true;
     bool captureOver = false;
     bool stoppedByUser = false;
+    bool writeFailed = false;          // the output could not take a record: nothing more is traced
     volatile LONG stopRequested = 0;   // set by the console handler's thread
 };
 
@@ -52,16 +55,11 @@ void Fail(const std::string& message)
     fprintf(stderr, "kestrixrun: %s\n", message.c_str());
 }
 
-std::string WindowsErrorText(DWORD error)
+uint64_t MicrosecondsSince1970(const FILETIME& time)
 {
-    char text[512] = "";
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                  text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' '))
-        text[--length] = 0;
-    if (length == 0)
-        snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
-    return text;
+    const uint64_t FileTimeOf1970 = 116444736000000000ull;   // in 100-ns units since 1601
+    uint64_t ticks = uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+    return ticks > FileTimeOf1970 ? (ticks - FileTimeOf1970) / 10 : 0;
 }
 
 // The layer is expected beside kestrixrun.exe; empty when the path does not fit.
@@ -102,18 +100,22 @@ LRESULT HandleCopyData(TraceRunState& run, const COPYDATASTRUCT* data)
         return 1;
     }
     ReceivedRecord record;
-    bool ok;
+    OutputResult result;
     try {
         if (!ReceiveRecord(data->lpData, data->cbData, record))
             return 0;
-        ok = run.output.Record(record, processId, SecondsSinceStart(run));
+        result = run.output.Record(record, processId, SecondsSinceStart(run));
     } catch (const std::bad_alloc&) {
-        ok = false;
+        result = OutputResult::OutOfMemory;
     }
-    if (!ok)
+    if (result == OutputResult::OutOfMemory) {
         EndCapture(run, OutOfMemoryText);
-    else if (record.view.payloadLength >= KindPayloadSize && record.view.kind == RecordProcessDetached)
+    } else if (result == OutputResult::WriteFailed) {
+        run.writeFailed = true;
         EndCapture(run, nullptr);
+    } else if (record.view.payloadLength >= KindPayloadSize && record.view.kind == RecordProcessDetached) {
+        EndCapture(run, nullptr);
+    }
     return 0;
 }
 
@@ -214,6 +216,8 @@ int RunTrace(const RunOptions& options)
     static TraceRunState run;   // the console handler's thread reaches it for the whole run
     QueryPerformanceFrequency(&run.frequency);
     QueryPerformanceCounter(&run.startCount);
+    FILETIME startTime;
+    GetSystemTimeAsFileTime(&startTime);
 
     // Refused before anything is touched, rather than failing half-way through the catalog.
     if (!RunsAsAdministrator()) {
@@ -239,9 +243,9 @@ int RunTrace(const RunOptions& options)
     // Another viewer or kestrixrun owns the channel: refused before anything is touched.
     if (const char* error = CreateCaptureChannel(run.channel))
         return refuse(error);
-    if (!run.output.Open(options)) {
+    if (!run.output.Open(options, MicrosecondsSince1970(startTime))) {
         DestroyCaptureChannel(run.channel);
-        return refuse("could not create log file");
+        return refuse(run.output.WriteFailure().empty() ? CouldNotCreateLogText : run.output.WriteFailure());
     }
     PublishControlBlock(run.channel, run.window, DWORD(options.detail));
     std::string layer = LayerPath();
@@ -282,17 +286,23 @@ int RunTrace(const RunOptions& options)
     activeRun = nullptr;
     DestroyCaptureChannel(run.channel);
     RemoveLayerEverywhere();
-    run.output.Close();
+    if (!run.output.Close())
+        run.writeFailed = true;
     DestroyWindow(run.window);
     SetEvent(cleanupDone);
 
     int exitCode;
-    if (!started)
+    if (run.writeFailed) {
+        // the program runs on untraced
+        Fail(run.output.WriteFailure());
         exitCode = RunFailedExitCode;
-    else if (run.stoppedByUser)
+    } else if (!started) {
+        exitCode = RunFailedExitCode;
+    } else if (run.stoppedByUser) {
         exitCode = int(STATUS_CONTROL_C_EXIT);
-    else
+    } else {
         exitCode = int(ExitCodeOf(run.startedProcess ? run.startedProcess : run.tracedProcess));
+    }
     if (run.startedProcess)
         CloseHandle(run.startedProcess);
     if (run.tracedProcess)

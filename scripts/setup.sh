@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Makes a fresh Debian 12 machine ready to build and run Kestrix: the mingw-w64 cross compilers
 # for x86-64 and i686, CMake, 64-bit Wine with the X client libraries its display driver needs,
-# Xvfb and ImageMagick; and where this kernel runs 32-bit programs (scripts/probe-32bit.sh),
-# 32-bit Wine and its X libraries too, so that the 32-bit build is tested as well.
+# Xvfb, ImageMagick and tshark (Wireshark's reader, for the pcapng tests; its question whether
+# non-root users may capture is answered with the default, no); and where this kernel runs 32-bit
+# programs (scripts/probe-32bit.sh), 32-bit Wine and its X libraries too, so that the 32-bit
+# build is tested as well.
 # Idempotent: installs only what is missing and says what that is.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,6 +26,7 @@ packages=(
   libxinerama1 libxxf86vm1 libfreetype6 libfontconfig1 libgnutls30
   xvfb x11-utils imagemagick fonts-dejavu-core fonts-liberation zip unzip
   googletest
+  tshark
 )
 # 32-bit Wine is itself a 32-bit Linux program: only worth installing where the kernel runs one.
 packages32=(

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "JsonCheck.h"
+#include "PcapngRead.h"
 #include "TraceHistories.h"
 #include "ViewerSession.h"
 
@@ -346,6 +347,96 @@ bool PressCtrlBreak(HANDLE process)
         return false;
     CloseHandle(thread);
     return true;
+}
+
+// The process id that a pcapng file's section names, once kestrixrun has written it; 0 before.
+DWORD TracedProcessOf(const char* pcapngName)
+{
+    PcapngFile file = ReadPcapng(ReadWholeFile(pcapngName));
+    unsigned long processId = 0;
+    if (file.error.empty())
+        sscanf(file.sectionComment.c_str(), "the socket calls of process %lu", &processId);
+    return DWORD(processId);
+}
+
+TEST(KestrixRun, APcapngFileThatCannotBeWrittenEndsTheRun)
+{
+    const std::string before = CatalogSnapshot();
+    ASSERT_EQ(0, LayerEntries());
+
+    for (const char* level : {"low", "medium"}) {
+        EXPECT_EQ(2u, RunKestrix(std::string("--format pcapng --detail ") + level + " --output e2e-run.pcapng " +
+                                 "tcp_blocking.exe"));
+        std::string output = ReadWholeFile(RunOutput);
+        EXPECT_NE(std::string::npos, output.find("kestrixrun: --format pcapng needs --detail high: only High records "
+                                                 "carry the bytes that packets hold"))
+            << output;
+        EXPECT_NE(std::string::npos, output.find("usage: kestrixrun")) << output;
+    }
+
+    // Linux's /dev/full takes the file and refuses its bytes, as a full disk does
+    EXPECT_EQ(1u, RunKestrix("--format pcapng --output Z:\\dev\\full socketpause.exe 0"));
+    EXPECT_NE(std::string::npos, ReadWholeFile(RunOutput).find("kestrixrun: cannot write Z:\\dev\\full: " +
+                                                               SystemText(ERROR_DISK_FULL)))
+        << ReadWholeFile(RunOutput);
+    EXPECT_EQ(before, CatalogSnapshot()) << "a full disk";
+
+    EXPECT_EQ(1u, RunKestrix("--format pcapng --output no-such-folder\\e2e-run.pcapng socketpause.exe 0"));
+    EXPECT_NE(std::string::npos,
+              ReadWholeFile(RunOutput).find("kestrixrun: cannot write no-such-folder\\e2e-run.pcapng: " +
+                                            SystemText(ERROR_PATH_NOT_FOUND)))
+        << ReadWholeFile(RunOutput);
+    EXPECT_EQ(before, CatalogSnapshot()) << "a file in no folder";
+
+    // the traced program killed: the file so far is whole
+    DeleteFileA("e2e-run.pcapng");
+    Process run;
+    ASSERT_TRUE(StartWithOutput(run, "kestrixrun.exe --output e2e-run.pcapng socketpause.exe 20000", RunOutput));
+    DWORD processId = 0;
+    WaitUntil([&] { return (processId = TracedProcessOf("e2e-run.pcapng")) != 0; }, Patience);
+    HANDLE traced = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    ASSERT_NE(nullptr, traced) << ReadWholeFile(RunOutput);
+    TerminateProcess(traced, 9);
+    CloseHandle(traced);
+    EXPECT_EQ(9u, run.Wait()) << "the killed program's exit code";
+    PcapngFile file = ReadPcapng(ReadWholeFile("e2e-run.pcapng"));
+    EXPECT_EQ("", file.error);
+    EXPECT_NE(std::string::npos, file.sectionComment.find("command line: socketpause.exe 20000")) << file.sectionComment;
+    EXPECT_NE(std::string::npos, ReadWholeFile(RunOutput).find(std::string("kestrixrun: ") + EndedLine))
+        << "a pcapng file has no place for the capture's own lines: standard error has them";
+    EXPECT_EQ(before, CatalogSnapshot()) << "a killed program";
+}
+
+// Records that no layer writes still make a file: texts that name no family, type or address,
+// a kind to come, and recordsender's malformed records.
+TEST(KestrixRun, PcapngOfRecordsThatNameLittle)
+{
+    std::string binary;
+    for (int i = 0; i < 40; i++)
+        binary += char(i * 13);
+    PcapngFile file = ReadPcapng(TraceOfRun("--format pcapng", "e2e-run.pcapng", "script"));
+    ASSERT_EQ("", file.error);
+    EXPECT_NE(std::string::npos, file.sectionComment.find("command line: recordsender.exe script")) << file.sectionComment;
+    std::string carried;
+    for (const PcapngPacket& packet : file.packets) {
+        EXPECT_TRUE(packet.checksumsValid) << packet.comment;
+        carried += packet.payload;
+    }
+    EXPECT_EQ("GET /index.html HTTP/1.0\r\nHost: localhost\r\n\r\nHTTP/1.0 200 OK\r\nContent-Length: 40\r\n\r\n" +
+                  binary + "hello  world\r\nsecond <line> & \"more\"" + std::string("\0\x01" "abc", 5) + binary +
+                  "text now\r\n",
+              carried)
+        << "every byte the records carried, in their order, and none invented for the counted file";
+    ASSERT_FALSE(file.packets.empty());
+    EXPECT_NE(std::string::npos,
+              file.packets[0].comment.find(": socket (7) to its peer; the address and port of socket (7) not in the "
+                                           "trace: 240.0.0.7:65535 stands in"))
+        << file.packets[0].comment;
+
+    PcapngFile fuzz = ReadPcapng(TraceOfRun("--format pcapng", "e2e-run.pcapng", "fuzz 11 400"));
+    EXPECT_EQ("", fuzz.error);
+    for (const PcapngPacket& packet : fuzz.packets)
+        EXPECT_TRUE(packet.checksumsValid) << packet.comment;
 }
 
 TEST(KestrixRun, EveryEndLeavesTheCatalogAsItWas)

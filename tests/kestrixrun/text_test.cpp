@@ -35,7 +35,8 @@ std::string Described(const std::vector<std::string>& arguments)
 
 TEST(Arguments, OptionsProgramAndMistakes)
 {
-    const TraceFormat Text = TraceFormat::Text, Html = TraceFormat::Html, Json = TraceFormat::JsonLines;
+    const TraceFormat Text = TraceFormat::Text, Html = TraceFormat::Html, Json = TraceFormat::JsonLines,
+                      Pcapng = TraceFormat::Pcapng;
     const ArgumentsCase cases[] = {
         {{"a.exe"}, 2, false, "", Text, false, {"a.exe"}},
         {{"--detail", "low", "a.exe", "--detail", "x"}, 0, false, "", Text, false, {"a.exe", "--detail", "x"}},
@@ -45,6 +46,9 @@ TEST(Arguments, OptionsProgramAndMistakes)
         {{"--format", "jsonl", "--output", "t.txt", "a.exe", "b c"}, 2, false, "t.txt", Json, false,
          {"a.exe", "b c"}},
         {{"--format", "html", "--wait"}, 2, false, "", Html, true, {}},
+        {{"--format", "pcapng", "--output", "t.cap", "a.exe"}, 2, false, "t.cap", Pcapng, false, {"a.exe"}},
+        {{"--output", "t.PcapNG", "--detail", "high", "a.exe"}, 2, false, "t.PcapNG", Pcapng, false, {"a.exe"}},
+        {{"--output", "t.pcapng", "--format", "jsonl", "a.exe"}, 2, false, "t.pcapng", Json, false, {"a.exe"}},
     };
     for (const ArgumentsCase& c : cases) {
         std::string context = Described(c.arguments);
@@ -71,6 +75,12 @@ TEST(Arguments, OptionsProgramAndMistakes)
         {{"--format", "xml", "a.exe"}, "unknown format xml"},
         {{"--output", "", "a.exe"}, "--output needs a file name"},
         {{"--verbose", "a.exe"}, "unknown option --verbose"},
+        {{"--format", "pcapng", "--detail", "medium", "--output", "t", "a.exe"},
+         "--format pcapng needs --detail high: only High records carry the bytes that packets hold"},
+        {{"--detail", "low", "--output", "t.pcapng", "a.exe"},
+         "--format pcapng needs --detail high: only High records carry the bytes that packets hold"},
+        {{"--format", "pcapng", "a.exe"},
+         "--format pcapng needs --output FILE: the traced program writes on kestrixrun's standard output too"},
     };
     for (const auto& c : mistakes) {
         RunOptions options;
@@ -117,9 +127,9 @@ JsonObject Parsed(const std::string& line)
 
 TEST(JsonLines, MembersTextsAndBytes)
 {
-    JsonRecord status;
+    TraceRecord status;
     status.seconds = 1.5;
-    status.kind = "status";
+    status.kind = TraceKind::Status;
     status.text = "waiting";
     status.textLength = 7;
     std::string line = JsonLineOf(status);
@@ -129,10 +139,10 @@ TEST(JsonLines, MembersTextsAndBytes)
     const std::string text = "quote \" backslash \\ tab\t cr\r lf\n bell\x07 \xC3\xA9t\xC3\xA9 end";
     const std::string bytes("\x00\xFF\x10\x80 ab\r\n", 9);
     for (size_t length = 0; length <= bytes.size(); length++) {
-        JsonRecord data;
+        TraceRecord data;
         data.seconds = 0.0000015;
         data.processId = 4294967295u;
-        data.kind = JsonKindName(DataHeaderSize, RecordDataReceived);
+        data.kind = TraceKindOf(DataHeaderSize, RecordDataReceived);
         data.hasSocket = data.hasCount = true;
         data.socket = 0x80000001u;
         data.count = 70000;
@@ -166,7 +176,7 @@ TEST(JsonLines, KindNames)
         {4, 0xFFFFFFFF, "message"},
     };
     for (const auto& c : cases)
-        EXPECT_STREQ(c.name, JsonKindName(c.payloadLength, c.kind)) << c.payloadLength << " " << c.kind;
+        EXPECT_STREQ(c.name, JsonKindName(TraceKindOf(c.payloadLength, c.kind))) << c.payloadLength << " " << c.kind;
 }
 
 }  // namespace
