@@ -277,12 +277,21 @@ bool TForm1::ShowNextBatch()
 void TForm1::HandleDisplayTimer()
 {
     LastDisplayTick = GetTickCount();
-    bool more = ShowNextBatch() && PendingHead;
-    RefreshDisplay();
-    if (more)
-        return;
+    ShowEverythingWaiting();
+    // nothing waits now, or the display is paused: the next line starts the timer again
     KillTimer(Handle, DisplayTimerId);
     DisplayTimer = 0;
+}
+
+void TForm1::ShowEverythingWaiting()
+{
+    // One batch a tick bounded the tick's work but let the display fall behind the program by
+    // minutes. Every batch is shown now; those that later ones trim away are let go on the way,
+    // and the budget bounds what reaches the log buffer.
+    while (ShowNextBatch()) {
+    }
+    CatchUpLogBuffer(TickBudget());
+    RefreshDisplay();
 }
 
 void TForm1::StartDisplayTimer()
@@ -343,8 +352,7 @@ void TForm1::Resume()
     if (!Started)
         return;
     Paused = false;
-    if (ShowNextBatch() && PendingHead && DisplayTimer == 0)
-        StartDisplayTimer();
+    ShowEverythingWaiting();   // however long the pause, the display is live again at once
     SetStatusText(1, StatusStarted);
     EnableItem(MenuItemPause, true);
     EnableItem(MenuItemResume, false);

@@ -14,6 +14,7 @@
 #include "CatchUpPlan.h"
 #include "ControlIds.h"
 #include "LineKind.h"
+#include "LogBufferPace.h"
 #include "LogWriter.h"
 #include "RecordRendering.h"
 #include "SocketModes.h"
@@ -104,6 +105,8 @@ public:
     ShownBatch* PlainTailStart = nullptr;   // the first of the chain's last batches that are all
     int64_t PlainTailLength = 0;            // plain text, and their length
     bool CatchingUp = false;        // Memo1 is being brought up to date
+    LogBufferPace CatchUpPace;      // how fast Memo1 has taken text in
+    int64_t FixedTickBudget = 0;    // characters a tick may bring in; 0: TickBudget works it out
     DWORD LabelsChangedAt = 0;      // GetTickCount when the first unpainted count came
     bool Paused = false;
     int32_t BufferSize = 32768;
@@ -177,12 +180,24 @@ public:
     void QueueShownBatch(ShownBatch* batch);
     void DiscardShownBatches();
     // Brings Memo1 up to date with the shown batches; anything that asks Memo1 does this first.
-    void CatchUpLogBuffer();
+    // When that would put more than budget characters into it, it is emptied and takes only the
+    // newest text that the budget allows.
+    void CatchUpLogBuffer(int64_t budget = NoBudget);
+    static const int64_t NoBudget = INT64_MAX;
+    // The characters a display tick may bring into Memo1: what fits a share of the update
+    // interval at the pace it has shown.
+    int64_t TickBudget() const;
+    // Empties Memo1 and brings in the newest text of the chain, at most room characters unless
+    // the last line or batch is longer; returns the characters brought in.
+    int64_t BringInNewest(int64_t room, bool plain);
     // Appends the batches from the given one on, the first from the given offset.
     void AppendShownBatches(const ShownBatch* from, int32_t offset);
     void SubclassLogBuffer();
     int32_t LogBufferLength() const;
     void HandleDisplayTimer();
+    // The display tick's work: every waiting line shown, batch by batch, and the log buffer
+    // brought up to date within the tick's budget and painted.
+    void ShowEverythingWaiting();
     void StartDisplayTimer();
     // Runs the display tick from a record when a flood of records has kept WM_TIMER away.
     void TickIfOverdue();

@@ -11,6 +11,20 @@
 
 namespace {
 
+// A tick brings text into the log buffer for at most this share of the update interval, so that
+// records, commands and the repaint keep the rest.
+const double TickShareForLogBuffer = 0.25;
+// Whatever the pace, a tick may bring in a few windows' worth of lines.
+const int64_t SmallestTickBudget = 8192;
+
+double Seconds()
+{
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return double(counter.QuadPart) / double(frequency.QuadPart);
+}
+
 bool SingleByteCodePage()
 {
     CPINFO info;
@@ -94,32 +108,72 @@ void TForm1::DiscardShownBatches()
     PlainTailLength = 0;
 }
 
-void TForm1::CatchUpLogBuffer()
+void TForm1::CatchUpLogBuffer(int64_t budget)
 {
     if (!ShownHead || CatchingUp)
         return;
     CatchingUp = true;
+    double start = Seconds();
     FreezeLogBuffer();
     // The plan counts in characters of the text; Memo1 must end at a line start for the chain's
     // lines to be its own.
     int32_t lines = int32_t(SendMessageA(Memo1, EM_GETLINECOUNT, 0, 0));
     LRESULT lastLine = SendMessageA(Memo1, EM_LINEINDEX, lines - 1, 0);
     bool endsAtLineStart = SendMessageA(Memo1, EM_LINELENGTH, lastLine, 0) == 0;
-    if (endsAtLineStart && PlainTailStart == ShownHead) {
+    bool plain = endsAtLineStart && PlainTailStart == ShownHead;
+    int64_t brought = 0;
+    if (plain) {
         int32_t present = LogBufferLength();
         CatchUpPlan plan = PlanCatchUp(present, BufferSize, ShownHead);
-        if (plan.clearsPresent)
-            SetWindowTextA(Memo1, "");
-        else if (plan.presentRoom < present)
-            TrimLogBufferTo(plan.presentRoom);
-        AppendShownBatches(plan.from, plan.fromOffset);
+        brought = TextFrom(plan.from, plan.fromOffset);
+        if (brought > budget) {
+            brought = BringInNewest(budget, true);
+        } else {
+            if (plan.clearsPresent)
+                SetWindowTextA(Memo1, "");
+            else if (plan.presentRoom < present)
+                TrimLogBufferTo(plan.presentRoom);
+            AppendShownBatches(plan.from, plan.fromOffset);
+        }
     } else {
-        for (const ShownBatch* batch = ShownHead; batch; batch = batch->Next)
-            ShowInLogBuffer(batch->Text, batch->Length, COLORREF(batch->Colour));
+        brought = TextFrom(ShownHead, 0);
+        if (brought > budget) {
+            brought = BringInNewest(budget, false);
+        } else {
+            for (const ShownBatch* batch = ShownHead; batch; batch = batch->Next)
+                ShowInLogBuffer(batch->Text, batch->Length, COLORREF(batch->Colour));
+        }
     }
     SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
+    CatchUpPace.Learn(brought, (Seconds() - start) * 1e6);
     DiscardShownBatches();
     CatchingUp = false;
+}
+
+int64_t TForm1::BringInNewest(int64_t room, bool plain)
+{
+    // What is skipped lies between Memo1's text and the newest: none of that text may stay
+    // beside it as if nothing came between. Everything skipped is in the log file.
+    if (BufferSize >= 0 && room > BufferSize)
+        room = BufferSize;
+    ChainStart newest = NewestText(ShownHead, room, plain);
+    SetWindowTextA(Memo1, "");
+    if (plain) {
+        // at most the buffer's size, so no batch trims another
+        AppendShownBatches(newest.batch, newest.offset);
+    } else {
+        for (const ShownBatch* batch = newest.batch; batch; batch = batch->Next)
+            ShowInLogBuffer(batch->Text, batch->Length, COLORREF(batch->Colour));
+    }
+    return TextFrom(newest.batch, newest.offset);
+}
+
+int64_t TForm1::TickBudget() const
+{
+    if (FixedTickBudget > 0)
+        return FixedTickBudget;
+    int64_t characters = CatchUpPace.CharactersWithin(UpdateInterval * 1000.0 * TickShareForLogBuffer);
+    return characters > SmallestTickBudget ? characters : SmallestTickBudget;
 }
 
 void TForm1::AppendShownBatches(const ShownBatch* from, int32_t offset)
