@@ -53,6 +53,8 @@ extern const char* const MainWindowCaption;     // "Kestrix"
 extern const char* const StatusStopped;
 extern const char* const StatusStarted;
 extern const char* const StatusPaused;
+// The line in the log buffer where a display tick over its budget left lines out.
+extern const char* const SkippedLinesText;
 
 class TForm1 {
 public:
@@ -180,16 +182,16 @@ public:
     void QueueShownBatch(ShownBatch* batch);
     void DiscardShownBatches();
     // Brings Memo1 up to date with the shown batches; anything that asks Memo1 does this first.
-    // When that would put more than budget characters into it, it is emptied and takes only the
-    // newest text that the budget allows.
+    // When that would put more than budget characters into it, only the newest text that the
+    // budget allows goes in, after a line that says lines were skipped (SkipToNewest).
     void CatchUpLogBuffer(int64_t budget = NoBudget);
     static const int64_t NoBudget = INT64_MAX;
     // The characters a display tick may bring into Memo1: what fits a share of the update
     // interval at the pace it has shown.
     int64_t TickBudget() const;
-    // Empties Memo1 and brings in the newest text of the chain, at most room characters unless
-    // the last line or batch is longer; returns the characters brought in.
-    int64_t BringInNewest(int64_t room, bool plain);
+    // Leaves in the chain its newest text of at most budget characters, after the skipped-lines
+    // line; plain: the chain is all plain text, so it may be cut at a line start within a batch.
+    void SkipToNewest(int64_t budget, bool plain);
     // Appends the batches from the given one on, the first from the given offset.
     void AppendShownBatches(const ShownBatch* from, int32_t offset);
     void SubclassLogBuffer();

@@ -45,6 +45,8 @@ LRESULT CALLBACK LogBufferProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 }  // namespace
 
+const char* const SkippedLinesText = "lines skipped here to keep up; the log file has them all";
+
 void TForm1::SubclassLogBuffer()
 {
     richEditWindowProc = WNDPROC(SetWindowLongPtrA(Memo1, GWLP_WNDPROC, LONG_PTR(LogBufferProc)));
@@ -120,29 +122,27 @@ void TForm1::CatchUpLogBuffer(int64_t budget)
     int32_t lines = int32_t(SendMessageA(Memo1, EM_GETLINECOUNT, 0, 0));
     LRESULT lastLine = SendMessageA(Memo1, EM_LINEINDEX, lines - 1, 0);
     bool endsAtLineStart = SendMessageA(Memo1, EM_LINELENGTH, lastLine, 0) == 0;
-    bool plain = endsAtLineStart && PlainTailStart == ShownHead;
     int64_t brought = 0;
-    if (plain) {
+    if (endsAtLineStart && PlainTailStart == ShownHead) {
         int32_t present = LogBufferLength();
         CatchUpPlan plan = PlanCatchUp(present, BufferSize, ShownHead);
+        if (TextFrom(plan.from, plan.fromOffset) > budget) {
+            SkipToNewest(budget, true);
+            present = LogBufferLength();
+            plan = PlanCatchUp(present, BufferSize, ShownHead);
+        }
+        if (plan.clearsPresent)
+            SetWindowTextA(Memo1, "");
+        else if (plan.presentRoom < present)
+            TrimLogBufferTo(plan.presentRoom);
+        AppendShownBatches(plan.from, plan.fromOffset);
         brought = TextFrom(plan.from, plan.fromOffset);
-        if (brought > budget) {
-            brought = BringInNewest(budget, true);
-        } else {
-            if (plan.clearsPresent)
-                SetWindowTextA(Memo1, "");
-            else if (plan.presentRoom < present)
-                TrimLogBufferTo(plan.presentRoom);
-            AppendShownBatches(plan.from, plan.fromOffset);
-        }
     } else {
+        if (TextFrom(ShownHead, 0) > budget)
+            SkipToNewest(budget, false);
+        for (const ShownBatch* batch = ShownHead; batch; batch = batch->Next)
+            ShowInLogBuffer(batch->Text, batch->Length, COLORREF(batch->Colour));
         brought = TextFrom(ShownHead, 0);
-        if (brought > budget) {
-            brought = BringInNewest(budget, false);
-        } else {
-            for (const ShownBatch* batch = ShownHead; batch; batch = batch->Next)
-                ShowInLogBuffer(batch->Text, batch->Length, COLORREF(batch->Colour));
-        }
     }
     SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
     CatchUpPace.Learn(brought, (Seconds() - start) * 1e6);
@@ -150,22 +150,37 @@ void TForm1::CatchUpLogBuffer(int64_t budget)
     CatchingUp = false;
 }
 
-int64_t TForm1::BringInNewest(int64_t room, bool plain)
+void TForm1::SkipToNewest(int64_t budget, bool plain)
 {
-    // What is skipped lies between Memo1's text and the newest: none of that text may stay
-    // beside it as if nothing came between. Everything skipped is in the log file.
-    if (BufferSize >= 0 && room > BufferSize)
-        room = BufferSize;
-    ChainStart newest = NewestText(ShownHead, room, plain);
-    SetWindowTextA(Memo1, "");
-    if (plain) {
-        // at most the buffer's size, so no batch trims another
-        AppendShownBatches(newest.batch, newest.offset);
-    } else {
-        for (const ShownBatch* batch = newest.batch; batch; batch = batch->Next)
-            ShowInLogBuffer(batch->Text, batch->Length, COLORREF(batch->Colour));
+    // The chain becomes a line that says lines were skipped, then its newest text: Memo1 ends as
+    // if those lines had come in place of the rest, by the usual rules. Its text stays, and
+    // nothing in it looks as if it came right before the newest.
+    int32_t markerLength = int32_t(strlen(SkippedLinesText)) + 2;
+    ShownBatch* marker = NewShownBatch(markerLength, StatusLine);
+    int64_t room = budget - markerLength;
+    if (BufferSize >= 0 && room > BufferSize - markerLength)
+        room = BufferSize - markerLength;   // the marker is not trimmed away by what follows it
+    ChainStart newest = NewestText(ShownHead, room > 0 ? room : 0, plain);
+    while (ShownHead != newest.batch) {
+        ShownBatch* skipped = ShownHead;
+        ShownHead = skipped->Next;
+        HeapFree(GetProcessHeap(), 0, skipped);
     }
-    return TextFrom(newest.batch, newest.offset);
+    if (newest.offset > 0) {
+        ShownHead->Length -= newest.offset;
+        memmove(ShownHead->Text, ShownHead->Text + newest.offset, size_t(ShownHead->Length) + 1);
+    }
+    if (marker) {
+        memcpy(marker->Text, SkippedLinesText, size_t(markerLength - 2));
+        memcpy(marker->Text + markerLength - 2, "\r\n", 2);
+        marker->Next = ShownHead;
+        ShownHead = marker;
+    } else {
+        SetWindowTextA(Memo1, "");   // with nothing to say so, nothing older may stay beside it
+    }
+    // every batch of a plain chain is plain, the marker too; other chains go in one by one
+    PlainTailStart = plain ? ShownHead : nullptr;
+    PlainTailLength = plain ? TextFrom(ShownHead, 0) : 0;
 }
 
 int64_t TForm1::TickBudget() const
@@ -203,3 +218,4 @@ void TForm1::AppendShownBatches(const ShownBatch* from, int32_t offset)
         offset = 0;
     }
 }
+

@@ -13,6 +13,7 @@
 #include "CountFormat.h"
 #include "HexDump.h"
 #include "HtmlLog.h"
+#include "LogBufferPace.h"
 #include "SettingChoices.h"
 #include "TextLines.h"
 
@@ -351,6 +352,23 @@ std::string ShowAtOnce(std::string buffer, const std::vector<std::string>& batch
     return buffer;
 }
 
+// A chain of batches over the texts, kept in storage.
+const ShownBatch* Chain(const std::vector<std::string>& texts, std::vector<std::vector<char>>& storage)
+{
+    ShownBatch* first = nullptr;
+    ShownBatch* last = nullptr;
+    for (const std::string& text : texts) {
+        storage.emplace_back(sizeof(ShownBatch) + text.size());
+        ShownBatch* batch = reinterpret_cast<ShownBatch*>(storage.back().data());
+        batch->Next = nullptr;
+        batch->Length = int32_t(text.size());
+        memcpy(batch->Text, text.c_str(), text.size() + 1);
+        (last ? last->Next : first) = batch;
+        last = batch;
+    }
+    return first;
+}
+
 std::string RandomLines(std::mt19937& random, int lines, int longest)
 {
     std::string text;
@@ -397,3 +415,65 @@ TEST(CatchUpPlan, AtOnceLeavesTheBufferAsOneAtATime)
             << "round " << round << ", size " << size << ", " << count << " batches";
     }
 }
+
+TEST(CatchUpPlan, NewestTextIsTheNewestLinesOrBatchesThatFit)
+{
+    std::mt19937 random(20260425);
+    for (int round = 0; round < 3000; round++) {
+        std::vector<std::string> batches;
+        int count = int(random() % 10) + 1;
+        for (int i = 0; i < count; i++)
+            batches.push_back(RandomLines(random, int(random() % 8) + 1, random() % 5 == 0 ? 500 : 50));
+        std::vector<std::vector<char>> storage;
+        const ShownBatch* first = Chain(batches, storage);
+        std::string joined;
+        std::vector<size_t> batchStarts, lineStarts;
+        for (const std::string& batch : batches) {
+            batchStarts.push_back(joined.size());
+            for (size_t at = 0; at < batch.size(); at = batch.find("\r\n", at) + 2)
+                lineStarts.push_back(joined.size() + at);
+            joined += batch;
+        }
+        int64_t room = int64_t(random() % (joined.size() + 100));
+        for (bool atLineStarts : {true, false}) {
+            // the first start from which at most room follows, else the last start of all
+            const std::vector<size_t>& starts = atLineStarts ? lineStarts : batchStarts;
+            size_t expected = starts.back();
+            for (size_t start : starts) {
+                if (int64_t(joined.size() - start) <= room) {
+                    expected = start;
+                    break;
+                }
+            }
+            ChainStart newest = NewestText(first, room, atLineStarts);
+            ASSERT_NE(nullptr, newest.batch) << "round " << round;
+            size_t found = 0;
+            for (const ShownBatch* batch = first; batch != newest.batch; batch = batch->Next)
+                found += size_t(batch->Length);
+            found += size_t(newest.offset);
+            ASSERT_EQ(expected, found) << "round " << round << ", room " << room << ", "
+                                       << (atLineStarts ? "lines" : "batches");
+            ASSERT_EQ(int64_t(joined.size() - found), TextFrom(newest.batch, newest.offset));
+        }
+    }
+}
+
+TEST(LogBufferPace, FollowsWhatTheLogBufferTakesAndLetsAStallPass)
+{
+    LogBufferPace pace;
+    for (int tick = 0; tick < 20; tick++)
+        pace.Learn(40000, 40000 * 2.0);   // 2 us a character
+    EXPECT_NEAR(2.0, pace.MicrosecondsPerCharacter(), 0.01);
+    EXPECT_NEAR(28125, double(pace.CharactersWithin(56250)), 200) << "a quarter of 225 ms";
+
+    pace.Learn(100, 100 * 50.0);   // a catch-up this small times its fixed cost, not its characters
+    EXPECT_NEAR(2.0, pace.MicrosecondsPerCharacter(), 0.01);
+
+    pace.Learn(40000, 40000 * 1e6);   // the machine stalled for a while
+    EXPECT_GT(pace.MicrosecondsPerCharacter(), 2.0);
+    EXPECT_GT(pace.CharactersWithin(56250), 0) << "a stall shrinks the budget but never to nothing";
+    for (int tick = 0; tick < 20; tick++)
+        pace.Learn(40000, 40000 * 2.0);
+    EXPECT_NEAR(2.0, pace.MicrosecondsPerCharacter(), 0.1) << "and passes";
+}
+
