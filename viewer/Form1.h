@@ -194,6 +194,8 @@ public:
     void SkipToNewest(int64_t budget, bool plain);
     // Appends the batches from the given one on, the first from the given offset.
     void AppendShownBatches(const ShownBatch* from, int32_t offset);
+    // Appends them as one rich text when their colours change; false when they did not go in.
+    bool AppendAsRichText(const ShownBatch* from, int32_t offset);
     void SubclassLogBuffer();
     int32_t LogBufferLength() const;
     void HandleDisplayTimer();

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "RichTextFragment.h"
+
 namespace {
 
 // A tick brings text into the log buffer for at most this share of the update interval, so that
@@ -193,8 +195,11 @@ int64_t TForm1::TickBudget() const
 
 void TForm1::AppendShownBatches(const ShownBatch* from, int32_t offset)
 {
-    // The rich edit takes one long text much faster than the same text in pieces, so batches of
-    // one colour go in together.
+    // The rich edit takes one long text much faster than the same text in pieces: batches of
+    // several colours go in as one rich text, and where that cannot be, those of one colour
+    // go in together.
+    if (AppendAsRichText(from, offset))
+        return;
     while (from) {
         const ShownBatch* end = from->Next;
         size_t length = size_t(from->Length - offset);
@@ -219,3 +224,45 @@ void TForm1::AppendShownBatches(const ShownBatch* from, int32_t offset)
     }
 }
 
+namespace {
+
+struct RichTextSource {
+    const char* text;
+    size_t length;
+    size_t read;
+};
+
+DWORD CALLBACK ReadRichText(DWORD_PTR cookie, LPBYTE buffer, LONG room, LONG* count)
+{
+    RichTextSource* source = reinterpret_cast<RichTextSource*>(cookie);
+    size_t left = source->length - source->read;
+    size_t taken = left < size_t(room) ? left : size_t(room);
+    memcpy(buffer, source->text + source->read, taken);
+    source->read += taken;
+    *count = LONG(taken);
+    return 0;
+}
+
+}  // namespace
+
+bool TForm1::AppendAsRichText(const ShownBatch* from, int32_t offset)
+{
+    bool coloursChange = false;
+    for (const ShownBatch* batch = from; batch && batch->Next && !coloursChange; batch = batch->Next)
+        coloursChange = batch->Next->Colour != batch->Colour;
+    if (!coloursChange)
+        return false;   // one text in one colour is the plain insertion's
+    size_t capacity = RichTextCapacity(from, offset);
+    char* rtf = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, capacity));
+    if (!rtf)
+        return false;
+    size_t length = WriteRichText(from, offset, GetACP(), rtf, capacity);
+    if (length > 0) {
+        RichTextSource source = {rtf, length, 0};
+        EDITSTREAM stream = {DWORD_PTR(&source), 0, ReadRichText};
+        SendMessageA(Memo1, EM_SETSEL, WPARAM(-1), LPARAM(-1));
+        SendMessageA(Memo1, EM_STREAMIN, SF_RTF | SFF_SELECTION, LPARAM(&stream));
+    }
+    HeapFree(GetProcessHeap(), 0, rtf);
+    return length > 0;
+}

@@ -60,9 +60,13 @@ std::vector<BurstLine> AddBurst(TForm1* form, int exchanges, uint32_t seed, cons
 {
     std::mt19937 random(seed);
     std::vector<BurstLine> lines;
+    // what a message may hold besides letters: the rich text's own marks, a tab, every byte past ASCII
+    std::string specials = "{braces}, a \\back\\slash\\, a\ttab, ";
+    for (int c = 0x80; c <= 0xFF; c++)
+        specials += char(c);
     for (int i = 0; i < exchanges; i++) {
         std::string message = "socket (" + std::to_string(100 + i % 7) + ") received " + std::to_string(i) +
-                              " bytes of data";
+                              " bytes of data" + (i % 40 == 39 ? specials : "");
         EXPECT_TRUE(form->AddMessageLine(message.c_str(), false));
         lines.push_back({message, MessageLine});
         if (i % 9 == 8) {
@@ -498,6 +502,7 @@ TEST(LogBuffer, ABurstIsShownWholeAtTheNextTick)
         {"128 KB", Id::MMenuItem128KB, nullptr},
         {"unlimited", Id::MMenuItemUnlimited, nullptr},
         {"32 KB, a lone line feed among the data", Id::MMenuItem32KB, "a lone\nline feed"},
+        {"unlimited, a control character among the data", Id::MMenuItemUnlimited, "a \x01 control character"},
     };
     for (const auto& c : cases) {
         form->OnClick(c.size);

@@ -14,6 +14,7 @@
 #include "HexDump.h"
 #include "HtmlLog.h"
 #include "LogBufferPace.h"
+#include "RichTextFragment.h"
 #include "SettingChoices.h"
 #include "TextLines.h"
 
@@ -477,3 +478,49 @@ TEST(LogBufferPace, FollowsWhatTheLogBufferTakesAndLetsAStallPass)
     EXPECT_NEAR(2.0, pace.MicrosecondsPerCharacter(), 0.1) << "and passes";
 }
 
+TEST(RichTextFragment, ColoursAndLinesAndNothingElse)
+{
+    std::vector<std::vector<char>> storage;
+    const ShownBatch* chain = Chain({"skipped\r\nnavy {a}\\b\r\n", "more navy\r\n", "black\tx\xe9\r\n\r\n", "navy\r\n"},
+                                    storage);
+    const uint32_t colours[] = {0x800000, 0x800000, 0, 0x800000};
+    int i = 0;
+    for (ShownBatch* batch = const_cast<ShownBatch*>(chain); batch; batch = batch->Next)
+        batch->Colour = colours[i++];
+    std::vector<char> out(RichTextCapacity(chain, 9));
+    size_t length = WriteRichText(chain, 9, 1252, out.data(), out.size());
+    EXPECT_EQ("{\\rtf1\\ansi\\ansicpg1252{\\colortbl;\\red0\\green0\\blue128;\\red0\\green0\\blue0;}"
+              "\\cf1 navy \\{a\\}\\\\b\\par\nmore navy\\par\n"
+              "\\cf2 black\\tab x\\'e9\\par\n\\par\n"
+              "\\cf1 navy\\par\n}",
+              std::string(out.data(), length));
+
+    EXPECT_EQ(0u, WriteRichText(chain, 9, 1252, out.data(), 40)) << "too little room";
+    storage.clear();
+    chain = Chain({"a \x01 control character\r\n"}, storage);
+    out.assign(RichTextCapacity(chain, 0), 0);
+    EXPECT_EQ(0u, WriteRichText(chain, 0, 1252, out.data(), out.size())) << "only a plain insertion keeps it";
+}
+
+TEST(RichTextFragment, FitsItsCapacity)
+{
+    std::mt19937 random(77);
+    for (int round = 0; round < 500; round++) {
+        std::vector<std::string> texts;
+        for (int b = int(random() % 6) + 1; b > 0; b--) {
+            std::string text;
+            for (int n = int(random() % 200); n > 0; n--) {
+                char c = char(0x20 + random() % 0xE0);
+                text += random() % 10 == 0 ? std::string("\r\n") : random() % 10 == 0 ? std::string("\t") : std::string(1, c);
+            }
+            texts.push_back(text + "\r\n");
+        }
+        std::vector<std::vector<char>> storage;
+        const ShownBatch* chain = Chain(texts, storage);
+        int colour = 0;
+        for (ShownBatch* batch = const_cast<ShownBatch*>(chain); batch; batch = batch->Next)
+            batch->Colour = uint32_t(colour++ % 3) * 0x400000;
+        std::vector<char> out(RichTextCapacity(chain, 0));
+        ASSERT_GT(WriteRichText(chain, 0, 1252, out.data(), out.size()), 0u) << "round " << round;
+    }
+}
