@@ -285,9 +285,9 @@ void TForm1::HandleDisplayTimer()
 
 void TForm1::ShowEverythingWaiting()
 {
-    // One batch a tick bounded the tick's work but let the display fall behind the program by
-    // minutes. Every batch is shown now; those that later ones trim away are let go on the way,
-    // and the budget bounds what reaches the log buffer.
+    // Every batch, not one: a display that shows one a tick falls minutes behind a program that
+    // writes thousands of lines a second. Those that later ones trim away are let go on the way
+    // (QueueShownBatch), and the tick's budget bounds what reaches the log buffer.
     while (ShowNextBatch()) {
     }
     CatchUpLogBuffer(TickBudget());

@@ -170,8 +170,9 @@ int main(int argc, char** argv)
         traced.push_back(run);
         delays.push_back(delay < 0 ? patience : delay);
         lineCounts.push_back(lines);
-        printf("round %d: untraced %.2f s, traced %.2f s, %.0f lines; log buffer showed the last line %s%.2f s after "
-               "the end\n", round + 1, bare, run, lines, delay < 0 ? "more than " : "", delay < 0 ? patience : delay);
+        printf("round %d: untraced %.2f s, traced %.2f s, %.0f lines; the log buffer showed the last line %s%.2f s "
+               "after the end\n",
+               round + 1, bare, run, lines, delay < 0 ? "more than " : "", delay < 0 ? patience : delay);
         fflush(stdout);
     }
     viewer.CloseAnsweringYes(Patience);

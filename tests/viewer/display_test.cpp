@@ -121,8 +121,10 @@ std::string ShownOneBatchAtATime(TForm1* form)
 // Some lines already in the log buffer before a burst, the same each time.
 void FillSome(TForm1* form)
 {
-    for (int i = 0; i < 300; i++)
-        EXPECT_TRUE(form->AddLine(("present line " + std::to_string(i)).c_str(), i % 2 ? MessageLine : StatusLine, false));
+    for (int i = 0; i < 300; i++) {
+        std::string line = "present line " + std::to_string(i);
+        EXPECT_TRUE(form->AddLine(line.c_str(), i % 2 ? MessageLine : StatusLine, false));
+    }
     ShownOneBatchAtATime(form);
 }
 
@@ -572,8 +574,10 @@ TEST(LogBuffer, OverItsBudgetATickShowsTheNewestLinesThatFit)
         // the newest whole lines that fit, in their colours, after what the buffer held
         std::vector<BurstLine> newest = {{SkippedLinesText, StatusLine}};
         size_t length = marker.size();
-        for (auto line = burst.rbegin(); line != burst.rend() && length + line->text.size() + 2 <= size_t(budget); ++line) {
+        for (auto line = burst.rbegin(); line != burst.rend(); ++line) {
             length += line->text.size() + 2;
+            if (length > size_t(budget))
+                break;
             newest.insert(newest.begin() + 1, *line);
         }
         form->OnClick(Id::MMenuItemClear);

@@ -511,7 +511,10 @@ TEST(RichTextFragment, FitsItsCapacity)
             std::string text;
             for (int n = int(random() % 200); n > 0; n--) {
                 char c = char(0x20 + random() % 0xE0);
-                text += random() % 10 == 0 ? std::string("\r\n") : random() % 10 == 0 ? std::string("\t") : std::string(1, c);
+                if (random() % 10 == 0)
+                    text += "\r\n";
+                else
+                    text += random() % 10 == 0 ? '\t' : c;
             }
             texts.push_back(text + "\r\n");
         }
