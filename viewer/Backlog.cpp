@@ -286,11 +286,10 @@ void TForm1::HandleDisplayTimer()
 void TForm1::ShowEverythingWaiting()
 {
     // Every batch, not one: a display that shows one a tick falls minutes behind a program that
-    // writes thousands of lines a second. Those that later ones trim away are let go on the way
-    // (QueueShownBatch), and the tick's budget bounds what reaches the log buffer.
+    // writes thousands of lines a second. Those that later ones trim away, or that are more than
+    // a tick can bring in, are let go on the way (QueueShownBatch).
     while (ShowNextBatch()) {
     }
-    CatchUpLogBuffer(TickBudget());
     RefreshDisplay();
 }
 

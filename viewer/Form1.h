@@ -104,11 +104,12 @@ public:
     // Batches shown since the last display tick, on their way into Memo1 (LogBufferCatchUp.cpp).
     ShownBatch* ShownHead = nullptr;
     ShownBatch* ShownTail = nullptr;
+    int64_t ShownLength = 0;                // characters of the whole chain
     ShownBatch* PlainTailStart = nullptr;   // the first of the chain's last batches that are all
     int64_t PlainTailLength = 0;            // plain text, and their length
     bool CatchingUp = false;        // Memo1 is being brought up to date
     LogBufferPace CatchUpPace;      // how fast Memo1 has taken text in
-    int64_t FixedTickBudget = 0;    // characters a tick may bring in; 0: TickBudget works it out
+    int64_t FixedTickBudget = 0;    // the chain's most characters; 0: TickBudget works it out
     DWORD LabelsChangedAt = 0;      // GetTickCount when the first unpainted count came
     bool Paused = false;
     int32_t BufferSize = 32768;
@@ -182,16 +183,14 @@ public:
     void QueueShownBatch(ShownBatch* batch);
     void DiscardShownBatches();
     // Brings Memo1 up to date with the shown batches; anything that asks Memo1 does this first.
-    // When that would put more than budget characters into it, only the newest text that the
-    // budget allows goes in, after a line that says lines were skipped (SkipToNewest).
-    void CatchUpLogBuffer(int64_t budget = NoBudget);
-    static const int64_t NoBudget = INT64_MAX;
-    // The characters a display tick may bring into Memo1: what fits a share of the update
-    // interval at the pace it has shown.
+    void CatchUpLogBuffer();
+    // The characters that bringing the chain in may put into Memo1: what fits a share of the
+    // update interval at the pace Memo1 has shown.
     int64_t TickBudget() const;
-    // Leaves in the chain its newest text of at most budget characters, after the skipped-lines
-    // line; plain: the chain is all plain text, so it may be cut at a line start within a batch.
-    void SkipToNewest(int64_t budget, bool plain);
+    static const int64_t NoBudget = INT64_MAX;
+    // Leaves in the chain its newest text of at most budget characters, after a line that says
+    // lines were skipped: a chain longer than a tick can bring in is cut so.
+    void SkipToNewest(int64_t budget);
     // Appends the batches from the given one on, the first from the given offset.
     void AppendShownBatches(const ShownBatch* from, int32_t offset);
     // Appends them as one rich text when their colours change; false when they did not go in.

@@ -1,8 +1,8 @@
 // The log buffer catches up at the display tick. A shown batch waits in a chain, and the chain
 // goes into Memo1 at once (CatchUpPlan.h), leaving it as showing each batch in turn would have.
 // Whatever asks Memo1 anything first makes it catch up, so the control never answers from a
-// text that lags behind. At the tick the work has a budget: past it, the newest lines go in
-// after one that says lines were skipped.
+// text that lags behind. Nor does the chain ever hold more than a tick can bring in (TickBudget):
+// past that, it keeps its newest lines after one that says lines were skipped.
 #include "Form1.h"
 
 #include <richedit.h>
@@ -78,6 +78,7 @@ void TForm1::QueueShownBatch(ShownBatch* batch)
     else
         ShownHead = batch;
     ShownTail = batch;
+    ShownLength += batch->Length;
     if (singleByte && IsPlainText(batch->Text, batch->Length)) {
         if (!PlainTailStart)
             PlainTailStart = batch;
@@ -95,12 +96,18 @@ void TForm1::QueueShownBatch(ShownBatch* batch)
             break;
         ShownBatch* gone = ShownHead;
         ShownHead = gone->Next;
+        ShownLength -= gone->Length;
         if (inPlainTail) {
             PlainTailStart = ShownHead;
             PlainTailLength -= gone->Length;
         }
         HeapFree(GetProcessHeap(), 0, gone);
     }
+    // Nor does more than a tick can bring in: the chain keeps its newest text. Only past twice
+    // that, so that a long drain cuts it now and then, not at every batch.
+    int64_t budget = TickBudget();
+    if (ShownLength / 2 > budget)
+        SkipToNewest(budget);
 }
 
 void TForm1::DiscardShownBatches()
@@ -111,16 +118,20 @@ void TForm1::DiscardShownBatches()
         HeapFree(GetProcessHeap(), 0, batch);
     }
     ShownTail = nullptr;
+    ShownLength = 0;
     PlainTailStart = nullptr;
     PlainTailLength = 0;
 }
 
-void TForm1::CatchUpLogBuffer(int64_t budget)
+void TForm1::CatchUpLogBuffer()
 {
     if (!ShownHead || CatchingUp)
         return;
     CatchingUp = true;
     double start = Seconds();
+    int64_t budget = TickBudget();
+    if (ShownLength > budget)
+        SkipToNewest(budget);
     FreezeLogBuffer();
     // The plan counts in characters of the text; Memo1 must end at a line start for the chain's
     // lines to be its own.
@@ -131,11 +142,6 @@ void TForm1::CatchUpLogBuffer(int64_t budget)
     if (endsAtLineStart && PlainTailStart == ShownHead) {
         int32_t present = LogBufferLength();
         CatchUpPlan plan = PlanCatchUp(present, BufferSize, ShownHead);
-        if (TextFrom(plan.from, plan.fromOffset) > budget) {
-            SkipToNewest(budget, true);
-            present = LogBufferLength();
-            plan = PlanCatchUp(present, BufferSize, ShownHead);
-        }
         if (plan.clearsPresent)
             SetWindowTextA(Memo1, "");
         else if (plan.presentRoom < present)
@@ -143,11 +149,9 @@ void TForm1::CatchUpLogBuffer(int64_t budget)
         AppendShownBatches(plan.from, plan.fromOffset);
         brought = TextFrom(plan.from, plan.fromOffset);
     } else {
-        if (TextFrom(ShownHead, 0) > budget)
-            SkipToNewest(budget, false);
         for (const ShownBatch* batch = ShownHead; batch; batch = batch->Next)
             ShowInLogBuffer(batch->Text, batch->Length, COLORREF(batch->Colour));
-        brought = TextFrom(ShownHead, 0);
+        brought = ShownLength;
     }
     SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
     CatchUpPace.Learn(brought, (Seconds() - start) * 1e6);
@@ -155,37 +159,42 @@ void TForm1::CatchUpLogBuffer(int64_t budget)
     CatchingUp = false;
 }
 
-void TForm1::SkipToNewest(int64_t budget, bool plain)
+void TForm1::SkipToNewest(int64_t budget)
 {
     // The chain becomes a line that says lines were skipped, then its newest text: Memo1 ends as
-    // if those lines had come in place of the rest, by the usual rules. Its text stays, and
-    // nothing in it looks as if it came right before the newest.
+    // if that line had come in place of the rest, by the usual rules. Its text stays, and nothing
+    // in it looks as if it came right before the newest.
     int32_t markerLength = int32_t(strlen(SkippedLinesText)) + 2;
     ShownBatch* marker = NewShownBatch(markerLength, StatusLine);
+    if (!marker)
+        return;   // without the line that says so, nothing is left out
     int64_t room = budget - markerLength;
     if (BufferSize >= 0 && room > BufferSize - markerLength)
         room = BufferSize - markerLength;   // the marker is not trimmed away by what follows it
+    // a chain of plain batches may be cut at any line start, others only between batches
+    bool plain = PlainTailStart == ShownHead;
     ChainStart newest = NewestText(ShownHead, room > 0 ? room : 0, plain);
+    bool allPlainAfter = PlainTailStart == newest.batch;
     while (ShownHead != newest.batch) {
         ShownBatch* skipped = ShownHead;
         ShownHead = skipped->Next;
+        allPlainAfter = allPlainAfter || skipped == PlainTailStart;
         HeapFree(GetProcessHeap(), 0, skipped);
     }
     if (newest.offset > 0) {
         ShownHead->Length -= newest.offset;
         memmove(ShownHead->Text, ShownHead->Text + newest.offset, size_t(ShownHead->Length) + 1);
     }
-    if (marker) {
-        memcpy(marker->Text, SkippedLinesText, size_t(markerLength - 2));
-        memcpy(marker->Text + markerLength - 2, "\r\n", 2);
-        marker->Next = ShownHead;
-        ShownHead = marker;
-    } else {
-        SetWindowTextA(Memo1, "");   // with nothing to say so, nothing older may stay beside it
+    memcpy(marker->Text, SkippedLinesText, size_t(markerLength - 2));
+    memcpy(marker->Text + markerLength - 2, "\r\n", 2);
+    marker->Next = ShownHead;
+    ShownHead = marker;
+    ShownLength = TextFrom(ShownHead, 0);
+    // the plain tail now starts at the marker, which is plain too, or after the cut as before
+    if (allPlainAfter) {
+        PlainTailStart = ShownHead;
+        PlainTailLength = ShownLength;
     }
-    // every batch of a plain chain is plain, the marker too; other chains go in one by one
-    PlainTailStart = plain ? ShownHead : nullptr;
-    PlainTailLength = plain ? TextFrom(ShownHead, 0) : 0;
 }
 
 int64_t TForm1::TickBudget() const

@@ -592,6 +592,38 @@ TEST(LogBuffer, OverItsBudgetATickShowsTheNewestLinesThatFit)
     }
 }
 
+TEST(LogBuffer, BatchesShownToMakeRoomWaitNoMoreThanATickCanBringIn)
+{
+    // A flood that fills the backlog between two ticks shows batches to make room; however large
+    // the buffer, what waits for the log buffer stays within the budget, so anything that reads
+    // it brings in no more than a tick would.
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->OnClick(Id::MMenuItemBacklogSize1MB);
+    form->OnClick(Id::MMenuItemUnlimited);
+    form->StartSpying();
+    viewer.ShowAll();
+    form->CatchUpLogBuffer();
+    const int64_t budget = 20000;
+    form->FixedTickBudget = budget;
+    std::string line = Line('m', 1000);
+    int64_t mostWaiting = 0;
+    for (int i = 0; i < 1500; i++) {
+        ASSERT_TRUE(form->AddLine(line.c_str(), i % 2 ? MessageLine : DataLine, false));
+        if (form->ShownLength > mostWaiting)
+            mostWaiting = form->ShownLength;
+    }
+    EXPECT_GT(mostWaiting, budget) << "batches were shown to make room";
+    EXPECT_LE(mostWaiting, 2 * budget + 1002) << "and cut to their newest text on the way";
+    ASSERT_TRUE(form->AddMessageLine("the last line", false));
+    form->HandleDisplayTimer();
+    std::string text = viewer.MemoText();
+    EXPECT_EQ("the last line", LastLine(text));
+    EXPECT_EQ(0u, text.find(Waiting)) << "the buffer keeps its text";
+    EXPECT_NE(std::string::npos, text.find(SkippedLinesText));
+    EXPECT_LT(text.size(), size_t(2 * budget));
+}
+
 TEST(LogBuffer, ResumeAfterABurstCatchesUpAtOnce)
 {
     ViewerHarness viewer;
