@@ -109,7 +109,7 @@ public:
     int64_t PlainTailLength = 0;            // plain text, and their length
     bool CatchingUp = false;        // Memo1 is being brought up to date
     LogBufferPace CatchUpPace;      // how fast Memo1 has taken text in
-    int64_t FixedTickBudget = 0;    // the chain's most characters; 0: TickBudget works it out
+    int64_t FixedTickBudget = 0;    // a tick's budget fixed (tests); 0: TickBudget works it out
     DWORD LabelsChangedAt = 0;      // GetTickCount when the first unpainted count came
     bool Paused = false;
     int32_t BufferSize = 32768;

@@ -16,8 +16,8 @@ namespace {
 
 // A tick brings text into the log buffer for at most this share of the update interval. Under a
 // flood every tick has that much to do, and the traced program waits for it: with a sixteenth,
-// a program keeps nine tenths of its speed under Wine, whose rich edit takes 1 to 2 us a
-// character, while a tick there still brings in a screenful of lines several times over.
+// a tick under Wine, whose rich edit takes 1 to 2 us a character, takes about a tenth of the
+// interval with its repaint and still brings in a few screens of lines.
 const double TickShareForLogBuffer = 1.0 / 16;
 // Whatever the pace, a tick may bring in a window's worth of lines or two.
 const int64_t SmallestTickBudget = 4096;
