@@ -41,7 +41,9 @@ drive() { run viewerdriver.exe "$@"; }
 waiting="the next process to start and make a socket call will be spyed"
 
 cd "$build/bin"
-# The log file and an unlimited log buffer, so the whole trace stays on screen to scroll through.
+# The log file and an unlimited log buffer, so the trace stays on screen to scroll through; where a
+# program floods it (iocp_server), each display tick shows the newest lines that fit its budget and
+# says where it skipped some, which the log file holds.
 winlog="Z:$(echo "$log" | tr / '\\')"
 run reg add 'HKCU\Software\Quenmoor\Kestrix' /v "Log File" /t REG_SZ /d "$winlog" /f >/dev/null
 run reg add 'HKCU\Software\Quenmoor\Kestrix' /v "Buffer Size" /t REG_DWORD /d 0xffffffff /f >/dev/null
@@ -68,9 +70,6 @@ for sample in "${samples[@]}"; do
     command=("../x86/bin/${sample#x86/}.exe")
   elif [ "$sample" = http_pair ]; then
     command=(run_pair.exe http_server.exe http_client.exe)
-  elif [ "$sample" = iocp_server ]; then
-    # a few bytes a client: the log buffer shows one batch a display tick
-    command=(iocp_server.exe 20)
   else
     command=("$sample.exe")
   fi

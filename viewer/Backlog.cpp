@@ -277,12 +277,20 @@ bool TForm1::ShowNextBatch()
 void TForm1::HandleDisplayTimer()
 {
     LastDisplayTick = GetTickCount();
-    bool more = ShowNextBatch() && PendingHead;
-    RefreshDisplay();
-    if (more)
-        return;
+    ShowEverythingWaiting();
+    // nothing waits now, or the display is paused: the next line starts the timer again
     KillTimer(Handle, DisplayTimerId);
     DisplayTimer = 0;
+}
+
+void TForm1::ShowEverythingWaiting()
+{
+    // Every batch, not one: a display that shows one a tick falls minutes behind a program that
+    // writes thousands of lines a second. Those that later ones trim away, or that are more than
+    // a tick can bring in, are let go on the way (QueueShownBatch).
+    while (ShowNextBatch()) {
+    }
+    RefreshDisplay();
 }
 
 void TForm1::StartDisplayTimer()
@@ -343,8 +351,7 @@ void TForm1::Resume()
     if (!Started)
         return;
     Paused = false;
-    if (ShowNextBatch() && PendingHead && DisplayTimer == 0)
-        StartDisplayTimer();
+    ShowEverythingWaiting();   // however long the pause, the display is live again at once
     SetStatusText(1, StatusStarted);
     EnableItem(MenuItemPause, true);
     EnableItem(MenuItemResume, false);

@@ -72,3 +72,48 @@ CatchUpPlan PlanCatchUp(int32_t present, int32_t bufferSize, const ShownBatch* f
     plan.fromOffset = cut.offset;
     return plan;
 }
+
+int64_t TextFrom(const ShownBatch* from, int32_t offset)
+{
+    int64_t length = 0;
+    for (; from; from = from->Next, offset = 0)
+        length += from->Length - offset;
+    return length;
+}
+
+ChainStart NewestText(const ShownBatch* first, int64_t room, bool atLineStarts)
+{
+    int64_t target = TextFrom(first, 0) - room;   // the earliest place the newest text may start
+    if (target <= 0)
+        return {first, 0};
+    // the batch the place falls in
+    const ShownBatch* batch = first;
+    const ShownBatch* last = first;
+    int64_t start = 0;
+    while (batch && start + batch->Length <= target) {
+        start += batch->Length;
+        last = batch;
+        batch = batch->Next;
+    }
+    if (batch && start == target)
+        return {batch, 0};
+    if (batch && atLineStarts) {
+        int32_t offset = int32_t(target - start);
+        while (offset < batch->Length && !IsLineStart(batch, offset))
+            offset++;
+        if (offset < batch->Length)
+            return {batch, offset};
+    }
+    if (batch && batch->Next)
+        return {batch->Next, 0};
+    // nothing after the place: the last line or batch alone, though longer than room
+    if (batch)
+        last = batch;
+    int32_t offset = 0;
+    if (atLineStarts) {
+        offset = last->Length - 2;
+        while (offset > 0 && !IsLineStart(last, offset))
+            offset--;
+    }
+    return {last, offset};
+}

@@ -28,3 +28,15 @@ struct CatchUpPlan {
 // present: the buffer's length now, its text ending at a line start; bufferSize: its size, or
 // negative for no limit; first: the chain, every batch plain.
 CatchUpPlan PlanCatchUp(int32_t present, int32_t bufferSize, const ShownBatch* first);
+
+// The characters that the chain puts into the buffer from the given batch and offset on.
+int64_t TextFrom(const ShownBatch* from, int32_t offset);
+
+// Where the chain's newest text of at most room characters starts: at a line start when lines
+// may be cut (plain batches), else at a batch start. The last line or batch is the least it gives,
+// however long.
+struct ChainStart {
+    const ShownBatch* batch;
+    int32_t offset;
+};
+ChainStart NewestText(const ShownBatch* first, int64_t room, bool atLineStarts);

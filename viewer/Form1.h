@@ -14,6 +14,7 @@
 #include "CatchUpPlan.h"
 #include "ControlIds.h"
 #include "LineKind.h"
+#include "LogBufferPace.h"
 #include "LogWriter.h"
 #include "RecordRendering.h"
 #include "SocketModes.h"
@@ -52,6 +53,8 @@ extern const char* const MainWindowCaption;     // "Kestrix"
 extern const char* const StatusStopped;
 extern const char* const StatusStarted;
 extern const char* const StatusPaused;
+// The line in the log buffer where a display tick over its budget left lines out.
+extern const char* const SkippedLinesText;
 
 class TForm1 {
 public:
@@ -101,9 +104,12 @@ public:
     // Batches shown since the last display tick, on their way into Memo1 (LogBufferCatchUp.cpp).
     ShownBatch* ShownHead = nullptr;
     ShownBatch* ShownTail = nullptr;
+    int64_t ShownLength = 0;                // characters of the whole chain
     ShownBatch* PlainTailStart = nullptr;   // the first of the chain's last batches that are all
     int64_t PlainTailLength = 0;            // plain text, and their length
     bool CatchingUp = false;        // Memo1 is being brought up to date
+    LogBufferPace CatchUpPace;      // how fast Memo1 has taken text in
+    int64_t FixedTickBudget = 0;    // a tick's budget fixed (tests); 0: TickBudget works it out
     DWORD LabelsChangedAt = 0;      // GetTickCount when the first unpainted count came
     bool Paused = false;
     int32_t BufferSize = 32768;
@@ -178,11 +184,23 @@ public:
     void DiscardShownBatches();
     // Brings Memo1 up to date with the shown batches; anything that asks Memo1 does this first.
     void CatchUpLogBuffer();
+    // The characters that bringing the chain in may put into Memo1: what fits a share of the
+    // update interval at the pace Memo1 has shown.
+    int64_t TickBudget() const;
+    static const int64_t NoBudget = INT64_MAX;
+    // Leaves in the chain its newest text of at most budget characters, after a line that says
+    // lines were skipped: a chain longer than a tick can bring in is cut so.
+    void SkipToNewest(int64_t budget);
     // Appends the batches from the given one on, the first from the given offset.
     void AppendShownBatches(const ShownBatch* from, int32_t offset);
+    // Appends them as one rich text when their colours change; false when they did not go in.
+    bool AppendAsRichText(const ShownBatch* from, int32_t offset);
     void SubclassLogBuffer();
     int32_t LogBufferLength() const;
     void HandleDisplayTimer();
+    // The display tick's work: every waiting line shown, batch by batch, and the log buffer
+    // brought up to date within the tick's budget and painted.
+    void ShowEverythingWaiting();
     void StartDisplayTimer();
     // Runs the display tick from a record when a flood of records has kept WM_TIMER away.
     void TickIfOverdue();

@@ -1,5 +1,5 @@
 // What one record costs the traced program at the real viewer, against a bare round trip, and how
-// fast a sender goes once the backlog is full, with the display running and with Log File Only.
+// fast a sender goes in a long flood, with the display running and with Log File Only.
 //   record_bench [--rounds N] [--verbose]
 //   run from the build's bin folder with WINEDLLOVERRIDES=ws2_32=n,b
 // The viewer runs at High with a text log file, 225 ms updates, a 1 MB backlog and the other
@@ -7,10 +7,10 @@
 // backlog never fills, in an order that turns from slice to slice: the bare round trip (a
 // record-sized WM_COPYDATA to a window of another process that only replies), and the time a
 // sender waits per record for a text record, a 12-byte and a 1 KiB data record (binary, so shown
-// as hex) with the display running. Then the sustained rate of text records once the backlog is
-// full, with the display running and with Log File Only, in one order or the other. Figures are
-// medians over the rounds; the ratios are medians of each round's own ratios, so the machine's
-// drift falls on all cases.
+// as hex) with the display running. Then the sustained rate of text records after more than the
+// backlog holds, with the display running and with Log File Only, in one order or the other.
+// Figures are medians over the rounds; the ratios are medians of each round's own ratios, so the
+// machine's drift falls on all cases.
 #include "Architecture.h"
 #include <windows.h>
 
@@ -42,7 +42,8 @@ struct CostCase {
 
 // A text line as long as a typical call line; a backlog entry of about 100 bytes.
 const char TextLine[] = "socket (1234) sending data synchronously [len=512] on a connected stream socket";
-// Enough text records to fill the backlog, and those timed after it is full.
+// A flood: more text records than the backlog holds, which filled it when the display showed
+// one batch a tick and leaves every tick a buffer's worth to show now; then those timed.
 const int FillRecords = int(Settings.backlogSize / 100) + 1500;
 const int SustainedRecords = 3000;
 
@@ -62,7 +63,7 @@ double TimeSends(const BenchViewer& viewer, const std::string& record, int count
     return (Now() - start) * 1e6 / count;
 }
 
-// Lines per second once the backlog is full (with Log File Only there is none to fill).
+// Lines per second deep in a flood (with Log File Only there is no display to keep up).
 double SustainedRate(const BenchViewer& viewer, bool verbose)
 {
     std::string record = TextRecord(TextLine);
@@ -162,7 +163,7 @@ int main(int argc, char** argv)
         display.push_back(rate[0]);
         fileOnly.push_back(rate[1]);
         sustainedRatio.push_back(rate[0] / rate[1]);
-        printf("round %d: bare %.1f us; %s %.1f us, %s %.1f us, %s %.1f us; full backlog %.0f lines/s, "
+        printf("round %d: bare %.1f us; %s %.1f us, %s %.1f us, %s %.1f us; flood %.0f lines/s, "
                "Log File Only %.0f lines/s\n", round + 1, roundBare, cases[0].name, roundCost[0], cases[1].name,
                roundCost[1], cases[2].name, roundCost[2], rate[0], rate[1]);
         fflush(stdout);
@@ -172,7 +173,7 @@ int main(int argc, char** argv)
     printf("%-40s %9.1f us\n", "bare WM_COPYDATA round trip", Median(bare));
     for (int i = 0; i < caseCount; i++)
         printf("%-40s %9.1f us  %5.2fx bare\n", cases[i].name, Median(cost[i]), Median(costRatio[i]));
-    printf("%-40s %9.0f lines/s\n", "backlog full, display running", Median(display));
+    printf("%-40s %9.0f lines/s\n", "flood, display running", Median(display));
     printf("%-40s %9.0f lines/s\n", "Log File Only", Median(fileOnly));
     printf("%-40s %9.2f\n", "display running / Log File Only", Median(sustainedRatio));
     return 0;

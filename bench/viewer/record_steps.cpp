@@ -1,5 +1,5 @@
 // Where the time of one record goes in the viewer: each step of its handling timed on its own,
-// in a real main window of this process.
+// in a real main window of this process, and what a display tick costs under a flood.
 //   record_steps [repeats]
 #include "Architecture.h"
 #include <windows.h>
@@ -65,6 +65,7 @@ int main(int argc, char** argv)
     printf("build: %s\n", KESTRIX_BITNESS);  // which of the two builds these figures are from
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quenmoor\\Kestrix");
     TForm1* form = TForm1::Create(GetModuleHandleA(nullptr));
+    form->FixedTickBudget = TForm1::NoBudget;   // the steps bring in all they show, all but the ticks
     ShowWindow(form->Handle, SW_SHOW);
     UpdateWindow(form->Handle);
     SetWindowTextA(form->EditLogFile, LogName);
@@ -145,6 +146,38 @@ int main(int argc, char** argv)
         showBufferful();
         form->RefreshDisplay();
     });
+    {
+        // a traced exchange's flood: a message line and a data line in turn, each its own batch
+        // of its own colour, all shown at one tick
+        const int lines = 20000;
+        auto addExchanges = [&] {
+            for (int i = 0; i < lines; i += 2) {
+                form->AddLine(Line, MessageLine, false);
+                form->AddLine(Line + 20, DataLine, false);
+            }
+        };
+        addExchanges();
+        double start = Now();
+        while (form->ShowNextBatch()) {
+        }
+        double shown = Now() - start;
+        form->CatchUpLogBuffer();
+        double caughtUp = Now() - start - shown;
+        form->RefreshDisplay();
+        printf("a flood of %d lines of two colours in turn\n", lines);
+        printf("%-52s %9.2f us\n", "  each shown batch by batch to wait for the tick", shown * 1e6 / lines);
+        printf("%-52s %9.0f us\n", "  a buffer's worth of them brought in, in all", caughtUp * 1e6);
+        form->FixedTickBudget = 0;   // a tick as the viewer has it: its budget learned as it goes
+        for (int tick = 0; tick < 5; tick++) {
+            addExchanges();
+            start = Now();
+            form->ShowEverythingWaiting();
+            printf("  %-50s %9.0f us (then a budget of %lld characters at %.2f us each)\n",
+                   "a display tick with all of them waiting", (Now() - start) * 1e6,
+                   (long long)form->TickBudget(), form->CatchUpPace.MicrosecondsPerCharacter());
+        }
+        form->FixedTickBudget = TForm1::NoBudget;
+    }
     {
         // the rich edit's own costs, frozen as the display leaves it between ticks
         HWND memo = form->Memo1;

@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "HexDump.h"
+
 namespace {
 
 const std::string Waiting = std::string(WaitingStatusText) + "\r\n";
@@ -43,6 +45,96 @@ std::string MemoRtf(HWND memo)
     EDITSTREAM stream = {DWORD_PTR(&rtf), 0, AppendStreamed};
     SendMessageA(memo, EM_STREAMOUT, SF_RTF, LPARAM(&stream));
     return rtf;
+}
+
+// One line of a burst as the log buffer shows it, with its kind.
+struct BurstLine {
+    std::string text;
+    int32_t kind;
+};
+
+// A burst as a traced exchange makes it at High: a message line, then its data as a text line or
+// two, or a hex dump, over and over; oddLine, when given, now and then among the data. Returns
+// the lines as the log buffer shows them.
+std::vector<BurstLine> AddBurst(TForm1* form, int exchanges, uint32_t seed, const char* oddLine = nullptr)
+{
+    std::mt19937 random(seed);
+    std::vector<BurstLine> lines;
+    // what a message may hold besides letters: the rich text's own marks, a tab, every byte past ASCII
+    std::string specials = "{braces}, a \\back\\slash\\, a\ttab, ";
+    for (int c = 0x80; c <= 0xFF; c++)
+        specials += char(c);
+    for (int i = 0; i < exchanges; i++) {
+        std::string message = "socket (" + std::to_string(100 + i % 7) + ") received " + std::to_string(i) +
+                              " bytes of data" + (i % 40 == 39 ? specials : "");
+        EXPECT_TRUE(form->AddMessageLine(message.c_str(), false));
+        lines.push_back({message, MessageLine});
+        if (i % 9 == 8) {
+            std::vector<uint8_t> bytes(16 + random() % 150);
+            for (uint8_t& byte : bytes)
+                byte = uint8_t(random());
+            EXPECT_TRUE(form->AddHexDump(bytes.data(), int32_t(bytes.size()), 0));
+            std::string dump(HexDumpLength(bytes.size(), 0), '\0');
+            FormatHexDump(bytes.data(), bytes.size(), 0, &dump[0]);
+            for (size_t at = 0; at < dump.size(); at = dump.find("\r\n", at) + 2)
+                lines.push_back({dump.substr(at, dump.find("\r\n", at) - at), DataLine});
+            continue;
+        }
+        for (int n = 1 + int(random() % 4 == 0); n > 0; n--) {
+            std::string data = Line(char('a' + random() % 26), int(random() % 120));
+            if (oddLine && random() % 200 == 0)
+                data = oddLine;
+            EXPECT_TRUE(form->AddLine(data.c_str(), DataLine, false));
+            lines.push_back({data, DataLine});
+        }
+    }
+    return lines;
+}
+
+// Handles the window's messages until the display timer's next tick has been handled; false when
+// none comes within the time.
+bool RunOneTick(TForm1* form, DWORD timeoutMs = 10000)
+{
+    DWORD deadline = GetTickCount() + timeoutMs;
+    while (GetTickCount() < deadline) {
+        MSG message;
+        if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            continue;
+        }
+        bool tick = message.message == WM_TIMER && message.hwnd == form->Handle && message.wParam == 1;
+        DispatchApplicationMessage(form, message);
+        if (tick)
+            return true;
+    }
+    return false;
+}
+
+// The log buffer after showing what waits one batch at a time, each brought in at once.
+std::string ShownOneBatchAtATime(TForm1* form)
+{
+    while (form->ShowNextBatch())
+        form->CatchUpLogBuffer();
+    return MemoRtf(form->Memo1);
+}
+
+// Some lines already in the log buffer before a burst, the same each time.
+void FillSome(TForm1* form)
+{
+    for (int i = 0; i < 300; i++) {
+        std::string line = "present line " + std::to_string(i);
+        EXPECT_TRUE(form->AddLine(line.c_str(), i % 2 ? MessageLine : StatusLine, false));
+    }
+    ShownOneBatchAtATime(form);
+}
+
+std::string LastLine(const std::string& text)
+{
+    std::string body = text;
+    if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0)
+        body.resize(body.size() - 2);
+    size_t start = body.rfind("\r\n");
+    return start == std::string::npos ? body : body.substr(start + 2);
 }
 
 }  // namespace
@@ -187,8 +279,11 @@ TEST(LogBuffer, PauseHoldsLinesAndResumeShowsThem)
     EXPECT_STREQ("Resume|Continue the addition of new lines to the Log Buffer", form->HintOf(Id::SpeedButtonPause));
     EXPECT_STREQ("|Continue the addition of new lines to the Log Buffer", form->HintOf(Id::ButtonPause));
 
-    for (int i = 0; i < 40; i++)
+    std::string heldLines;
+    for (int i = 0; i < 40; i++) {
         ASSERT_TRUE(form->AddMessageLine(Line('p', 100).c_str(), false));
+        heldLines += Line('p', 100) + "\r\n";
+    }
     EXPECT_FALSE(form->ShowNextBatch());
     EXPECT_EQ(Waiting, viewer.MemoText());
     // the timer started before the pause stops at its next tick
@@ -204,21 +299,22 @@ TEST(LogBuffer, PauseHoldsLinesAndResumeShowsThem)
     EXPECT_EQ("Started", viewer.StatusText(1));
     EXPECT_EQ("&Pause", viewer.WindowText(form->ButtonPause));
     EXPECT_STREQ("Pause|Temporarily discontinue adding new lines to the Log Buffer", form->HintOf(Id::SpeedButtonPause));
-    // one batch at once (11 lines of 102 pass 1024), the timer for the rest
-    EXPECT_EQ(Waiting.size() + 11 * 102, viewer.MemoText().size());
-    EXPECT_NE(0u, form->DisplayTimer);
+    // every line at once, so nothing is left for a timer
+    EXPECT_EQ(nullptr, form->PendingHead);
+    EXPECT_EQ(Waiting + heldLines, viewer.MemoText());
+    EXPECT_EQ(0u, form->DisplayTimer);
 
+    // the next line starts the timer, whose tick shows it and stops
+    ASSERT_TRUE(form->AddMessageLine("after the pause", false));
+    EXPECT_NE(0u, form->DisplayTimer);
     DWORD deadline = GetTickCount() + 10000;
-    while (form->PendingHead && GetTickCount() < deadline) {
+    while (form->DisplayTimer && GetTickCount() < deadline) {
         ProcessMessages(form);
         Sleep(10);
     }
-    EXPECT_EQ(nullptr, form->PendingHead);
-    EXPECT_EQ(Waiting.size() + 40 * 102, viewer.MemoText().size());
-    ProcessMessages(form);
-    Sleep(300);
-    ProcessMessages(form);
     EXPECT_EQ(0u, form->DisplayTimer) << "the timer stops once the backlog is empty";
+    EXPECT_EQ(nullptr, form->PendingHead);
+    EXPECT_EQ(Waiting + heldLines + "after the pause\r\n", viewer.MemoText());
 }
 
 TEST(LogBuffer, LogFileOnlyKeepsUnforcedLinesOut)
@@ -389,4 +485,182 @@ TEST(LogBuffer, TheDisplayTickPaintsWhatAFullRepaintPaints)
         RedrawWindow(form->Memo1, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
         EXPECT_TRUE(ticked == CaptureWindow(form->Memo1).rows) << step.name;
     }
+}
+
+TEST(LogBuffer, ABurstIsShownWholeAtTheNextTick)
+{
+    // Thousands of lines of alternating kinds wait; one tick leaves the log buffer as showing
+    // their batches one after another does, colours and trimming included.
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->StartSpying();
+    form->FixedTickBudget = TForm1::NoBudget;
+    const struct {
+        const char* name;
+        UINT size;
+        const char* oddLine;   // a line the buffer does not count as it is long, or none
+    } cases[] = {
+        {"32 KB", Id::MMenuItem32KB, nullptr},
+        {"128 KB", Id::MMenuItem128KB, nullptr},
+        {"unlimited", Id::MMenuItemUnlimited, nullptr},
+        {"32 KB, a lone line feed among the data", Id::MMenuItem32KB, "a lone\nline feed"},
+        {"unlimited, a control character among the data", Id::MMenuItemUnlimited, "a \x01 control character"},
+    };
+    for (const auto& c : cases) {
+        form->OnClick(c.size);
+        std::string shown[2];
+        for (int atTheTick = 0; atTheTick < 2; atTheTick++) {
+            form->OnClick(Id::MMenuItemClear);
+            FillSome(form);
+            std::vector<BurstLine> burst = AddBurst(form, 1200, 11, c.oddLine);
+            if (!atTheTick) {
+                shown[0] = ShownOneBatchAtATime(form);
+                continue;
+            }
+            ASSERT_NE(0u, form->DisplayTimer) << c.name;
+            ASSERT_TRUE(RunOneTick(form)) << c.name;
+            EXPECT_EQ(nullptr, form->PendingHead) << c.name << ": every waiting line was shown";
+            EXPECT_EQ(nullptr, form->ShownHead) << c.name << ": and brought into the log buffer";
+            EXPECT_EQ(0, form->BacklogUsed) << c.name;
+            EXPECT_EQ(0u, form->DisplayTimer) << c.name << ": nothing is left for another tick";
+            shown[1] = MemoRtf(form->Memo1);
+            EXPECT_EQ(LastLine(burst.back().text), LastLine(viewer.MemoText())) << c.name;
+        }
+        EXPECT_EQ(shown[0], shown[1]) << c.name;
+        EXPECT_GT(shown[0].size(), 30000u) << c.name;
+    }
+}
+
+TEST(LogBuffer, OverItsBudgetATickShowsTheNewestLinesThatFit)
+{
+    // What does not fit the tick's budget is left out: the log buffer ends as if one line that
+    // says so had come in place of the older lines of the burst.
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->StartSpying();
+    const int64_t budget = 20000;
+    const std::string marker = std::string(SkippedLinesText) + "\r\n";
+    const struct {
+        const char* name;
+        UINT size;
+        const char* oddLine;
+    } cases[] = {
+        {"32 KB", Id::MMenuItem32KB, nullptr},
+        {"unlimited", Id::MMenuItemUnlimited, nullptr},
+        {"32 KB, a lone line feed among the data", Id::MMenuItem32KB, "a lone\nline feed"},
+    };
+    for (const auto& c : cases) {
+        form->OnClick(c.size);
+        form->OnClick(Id::MMenuItemClear);
+        form->FixedTickBudget = TForm1::NoBudget;
+        FillSome(form);
+        form->FixedTickBudget = budget;
+        std::vector<BurstLine> burst = AddBurst(form, 1200, 5, c.oddLine);
+        ASSERT_TRUE(RunOneTick(form)) << c.name;
+        EXPECT_EQ(nullptr, form->PendingHead) << c.name;
+        EXPECT_EQ(nullptr, form->ShownHead) << c.name;
+        std::string text = viewer.MemoText();
+        std::string rtf = MemoRtf(form->Memo1);
+        EXPECT_EQ(LastLine(burst.back().text), LastLine(text)) << c.name << ": the newest line is shown";
+        size_t markerAt = text.find(marker);
+        ASSERT_NE(std::string::npos, markerAt) << c.name;
+        std::string newestShown = text.substr(markerAt + marker.size());
+        EXPECT_LE(newestShown.size(), size_t(budget) - marker.size()) << c.name;
+        if (c.oddLine) {
+            // its batches go in one by one, so they are left out whole
+            EXPECT_GT(newestShown.size(), size_t(budget) - marker.size() - 2000) << c.name;
+            continue;
+        }
+        // the newest whole lines that fit, in their colours, after what the buffer held
+        std::vector<BurstLine> newest = {{SkippedLinesText, StatusLine}};
+        size_t length = marker.size();
+        for (auto line = burst.rbegin(); line != burst.rend(); ++line) {
+            length += line->text.size() + 2;
+            if (length > size_t(budget))
+                break;
+            newest.insert(newest.begin() + 1, *line);
+        }
+        form->OnClick(Id::MMenuItemClear);
+        form->FixedTickBudget = TForm1::NoBudget;
+        FillSome(form);
+        for (const BurstLine& line : newest)
+            ASSERT_TRUE(form->AddLine(line.text.c_str(), line.kind, false));
+        EXPECT_EQ(ShownOneBatchAtATime(form), rtf) << c.name;
+        if (form->BufferSize < 0) {
+            EXPECT_EQ(0u, text.find("present line 0\r\n")) << c.name << ": an unlimited buffer keeps its text";
+        }
+    }
+}
+
+TEST(LogBuffer, BatchesShownToMakeRoomWaitNoMoreThanATickCanBringIn)
+{
+    // A flood that fills the backlog between two ticks shows batches to make room; however large
+    // the buffer, what waits for the log buffer stays within the budget, so anything that reads
+    // it brings in no more than a tick would.
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->OnClick(Id::MMenuItemBacklogSize1MB);
+    form->OnClick(Id::MMenuItemUnlimited);
+    form->StartSpying();
+    viewer.ShowAll();
+    form->CatchUpLogBuffer();
+    const int64_t budget = 20000;
+    form->FixedTickBudget = budget;
+    std::string line = Line('m', 1000);
+    int64_t mostWaiting = 0;
+    for (int i = 0; i < 1500; i++) {
+        ASSERT_TRUE(form->AddLine(line.c_str(), i % 2 ? MessageLine : DataLine, false));
+        if (form->ShownLength > mostWaiting)
+            mostWaiting = form->ShownLength;
+    }
+    EXPECT_GT(mostWaiting, budget) << "batches were shown to make room";
+    EXPECT_LE(mostWaiting, 2 * budget + 1002) << "and cut to their newest text on the way";
+    ASSERT_TRUE(form->AddMessageLine("the last line", false));
+    form->HandleDisplayTimer();
+    std::string text = viewer.MemoText();
+    EXPECT_EQ("the last line", LastLine(text));
+    EXPECT_EQ(0u, text.find(Waiting)) << "the buffer keeps its text";
+    EXPECT_NE(std::string::npos, text.find(SkippedLinesText));
+    EXPECT_LT(text.size(), size_t(2 * budget));
+}
+
+TEST(LogBuffer, ResumeAfterABurstCatchesUpAtOnce)
+{
+    ViewerHarness viewer;
+    TForm1* form = viewer.form;
+    form->OnClick(Id::MMenuItemBacklogSize1MB);
+    form->StartSpying();
+    form->FixedTickBudget = TForm1::NoBudget;
+    // the same lines shown as they come
+    FillSome(form);
+    AddBurst(form, 1200, 3);
+    std::string expected = ShownOneBatchAtATime(form);
+
+    form->OnClick(Id::MMenuItemClear);
+    FillSome(form);
+    form->OnClick(Id::ButtonPause);
+    std::vector<BurstLine> burst = AddBurst(form, 1200, 3);
+    EXPECT_EQ(nullptr, form->ShownHead);
+    form->OnClick(Id::ButtonPause);
+    EXPECT_FALSE(form->Paused);
+    EXPECT_EQ(nullptr, form->PendingHead);
+    EXPECT_EQ(nullptr, form->ShownHead);
+    EXPECT_EQ(expected, MemoRtf(form->Memo1));
+
+    // a pause longer than the backlog holds: the rest waits in the process heap, and Resume at
+    // the tick's own budget shows the newest of it
+    form->FixedTickBudget = 0;
+    form->OnClick(Id::ButtonPause);
+    std::string line = Line('h', 200);
+    int processHeapEntries = 0;
+    for (int i = 0; i < 8000; i++) {
+        ASSERT_TRUE(form->AddLine(line.c_str(), i % 2 ? DataLine : MessageLine, false));
+        processHeapEntries += form->PendingTail->Heap != form->BacklogHeap;
+    }
+    ASSERT_TRUE(form->AddMessageLine("the last line", false));
+    EXPECT_GT(processHeapEntries, 1000) << "the backlog heap was full";
+    form->OnClick(Id::ButtonPause);
+    EXPECT_EQ(nullptr, form->PendingHead);
+    EXPECT_EQ(0, form->BacklogUsed);
+    EXPECT_EQ("the last line", LastLine(viewer.MemoText()));
 }

@@ -13,6 +13,8 @@
 #include "CountFormat.h"
 #include "HexDump.h"
 #include "HtmlLog.h"
+#include "LogBufferPace.h"
+#include "RichTextFragment.h"
 #include "SettingChoices.h"
 #include "TextLines.h"
 
@@ -351,6 +353,23 @@ std::string ShowAtOnce(std::string buffer, const std::vector<std::string>& batch
     return buffer;
 }
 
+// A chain of batches over the texts, kept in storage.
+const ShownBatch* Chain(const std::vector<std::string>& texts, std::vector<std::vector<char>>& storage)
+{
+    ShownBatch* first = nullptr;
+    ShownBatch* last = nullptr;
+    for (const std::string& text : texts) {
+        storage.emplace_back(sizeof(ShownBatch) + text.size());
+        ShownBatch* batch = reinterpret_cast<ShownBatch*>(storage.back().data());
+        batch->Next = nullptr;
+        batch->Length = int32_t(text.size());
+        memcpy(batch->Text, text.c_str(), text.size() + 1);
+        (last ? last->Next : first) = batch;
+        last = batch;
+    }
+    return first;
+}
+
 std::string RandomLines(std::mt19937& random, int lines, int longest)
 {
     std::string text;
@@ -395,5 +414,116 @@ TEST(CatchUpPlan, AtOnceLeavesTheBufferAsOneAtATime)
             ShowOneAtATime(expected, batch, size);
         ASSERT_EQ(expected, ShowAtOnce(present, batches, size))
             << "round " << round << ", size " << size << ", " << count << " batches";
+    }
+}
+
+TEST(CatchUpPlan, NewestTextIsTheNewestLinesOrBatchesThatFit)
+{
+    std::mt19937 random(20260425);
+    for (int round = 0; round < 3000; round++) {
+        std::vector<std::string> batches;
+        int count = int(random() % 10) + 1;
+        for (int i = 0; i < count; i++)
+            batches.push_back(RandomLines(random, int(random() % 8) + 1, random() % 5 == 0 ? 500 : 50));
+        std::vector<std::vector<char>> storage;
+        const ShownBatch* first = Chain(batches, storage);
+        std::string joined;
+        std::vector<size_t> batchStarts, lineStarts;
+        for (const std::string& batch : batches) {
+            batchStarts.push_back(joined.size());
+            for (size_t at = 0; at < batch.size(); at = batch.find("\r\n", at) + 2)
+                lineStarts.push_back(joined.size() + at);
+            joined += batch;
+        }
+        int64_t room = int64_t(random() % (joined.size() + 100));
+        for (bool atLineStarts : {true, false}) {
+            // the first start from which at most room follows, else the last start of all
+            const std::vector<size_t>& starts = atLineStarts ? lineStarts : batchStarts;
+            size_t expected = starts.back();
+            for (size_t start : starts) {
+                if (int64_t(joined.size() - start) <= room) {
+                    expected = start;
+                    break;
+                }
+            }
+            ChainStart newest = NewestText(first, room, atLineStarts);
+            ASSERT_NE(nullptr, newest.batch) << "round " << round;
+            size_t found = 0;
+            for (const ShownBatch* batch = first; batch != newest.batch; batch = batch->Next)
+                found += size_t(batch->Length);
+            found += size_t(newest.offset);
+            ASSERT_EQ(expected, found) << "round " << round << ", room " << room << ", "
+                                       << (atLineStarts ? "lines" : "batches");
+            ASSERT_EQ(int64_t(joined.size() - found), TextFrom(newest.batch, newest.offset));
+        }
+    }
+}
+
+TEST(LogBufferPace, FollowsWhatTheLogBufferTakesAndLetsAStallPass)
+{
+    LogBufferPace pace;
+    for (int tick = 0; tick < 20; tick++)
+        pace.Learn(40000, 40000 * 2.0);   // 2 us a character
+    EXPECT_NEAR(2.0, pace.MicrosecondsPerCharacter(), 0.01);
+    EXPECT_NEAR(28125, double(pace.CharactersWithin(56250)), 200) << "a quarter of 225 ms";
+
+    pace.Learn(100, 100 * 50.0);   // a catch-up this small times its fixed cost, not its characters
+    EXPECT_NEAR(2.0, pace.MicrosecondsPerCharacter(), 0.01);
+
+    pace.Learn(40000, 40000 * 1e6);   // the machine stalled for a while
+    EXPECT_GT(pace.MicrosecondsPerCharacter(), 2.0);
+    EXPECT_GT(pace.CharactersWithin(56250), 0) << "a stall shrinks the budget but never to nothing";
+    for (int tick = 0; tick < 20; tick++)
+        pace.Learn(40000, 40000 * 2.0);
+    EXPECT_NEAR(2.0, pace.MicrosecondsPerCharacter(), 0.1) << "and passes";
+}
+
+TEST(RichTextFragment, ColoursAndLinesAndNothingElse)
+{
+    std::vector<std::vector<char>> storage;
+    const ShownBatch* chain = Chain({"skipped\r\nnavy {a}\\b\r\n", "more navy\r\n", "black\tx\xe9\r\n\r\n", "navy\r\n"},
+                                    storage);
+    const uint32_t colours[] = {0x800000, 0x800000, 0, 0x800000};
+    int i = 0;
+    for (ShownBatch* batch = const_cast<ShownBatch*>(chain); batch; batch = batch->Next)
+        batch->Colour = colours[i++];
+    std::vector<char> out(RichTextCapacity(chain, 9));
+    size_t length = WriteRichText(chain, 9, 1252, out.data(), out.size());
+    EXPECT_EQ("{\\rtf1\\ansi\\ansicpg1252{\\colortbl;\\red0\\green0\\blue128;\\red0\\green0\\blue0;}"
+              "\\cf1 navy \\{a\\}\\\\b\\par\nmore navy\\par\n"
+              "\\cf2 black\\tab x\\'e9\\par\n\\par\n"
+              "\\cf1 navy\\par\n}",
+              std::string(out.data(), length));
+
+    EXPECT_EQ(0u, WriteRichText(chain, 9, 1252, out.data(), 40)) << "too little room";
+    storage.clear();
+    chain = Chain({"a \x01 control character\r\n"}, storage);
+    out.assign(RichTextCapacity(chain, 0), 0);
+    EXPECT_EQ(0u, WriteRichText(chain, 0, 1252, out.data(), out.size())) << "only a plain insertion keeps it";
+}
+
+TEST(RichTextFragment, FitsItsCapacity)
+{
+    std::mt19937 random(77);
+    for (int round = 0; round < 500; round++) {
+        std::vector<std::string> texts;
+        for (int b = int(random() % 6) + 1; b > 0; b--) {
+            std::string text;
+            for (int n = int(random() % 200); n > 0; n--) {
+                char c = char(0x20 + random() % 0xE0);
+                if (random() % 10 == 0)
+                    text += "\r\n";
+                else
+                    text += random() % 10 == 0 ? '\t' : c;
+            }
+            texts.push_back(text + "\r\n");
+        }
+        std::vector<std::vector<char>> storage;
+        const ShownBatch* chain = Chain(texts, storage);
+        int colour = 0;
+        for (ShownBatch* batch = const_cast<ShownBatch*>(chain); batch; batch = batch->Next)
+            batch->Colour = uint32_t(colour++ % 3) * 0x400000;
+        std::vector<char> out(RichTextCapacity(chain, 0));
+        ASSERT_GT(WriteRichText(chain, 0, 1252, out.data(), out.size()), 0u) << "round " << round;
     }
 }
