@@ -13,8 +13,8 @@
 const int ProtocolInfoNameOffset = offsetof(WSAPROTOCOL_INFOA, szProtocol);
 
 // The handle of the socket below, which the layer gives itself: the provider below would name
-// its own socket's target. An overlapped request is completed at once through the manager, so
-// that it ends the way the application asked.
+// its own socket's target. An overlapped request is completed at once, the way the application
+// asked.
 static int AnswerTargetHandle(SocketContext* context, LPVOID output, DWORD outputLength,
                               LPDWORD bytesReturned, LPWSAOVERLAPPED overlapped,
                               LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
@@ -23,7 +23,7 @@ static int AnswerTargetHandle(SocketContext* context, LPVOID output, DWORD outpu
     BOOL countWritable = bytesReturned ? !IsBadWritePtr(bytesReturned, sizeof(DWORD))
                                        : overlapped != nullptr;
     if (outputLength < sizeof(SOCKET) || IsBadWritePtr(output, sizeof(SOCKET)) ||
-        !countWritable) {
+        !countWritable || (overlapped && IsBadWritePtr(overlapped, sizeof(*overlapped)))) {
         *lpErrno = WSAEFAULT;
         return SOCKET_ERROR;
     }
@@ -31,19 +31,36 @@ static int AnswerTargetHandle(SocketContext* context, LPVOID output, DWORD outpu
     memcpy(output, &lowerSocket, sizeof(lowerSocket));
     if (bytesReturned)
         *bytesReturned = sizeof(lowerSocket);
-    if (!overlapped)
-        return 0;
-    PendingOperation* operation =
-        PrepareOperation(context, OpIoctl, overlapped, routine, threadId, lpErrno);
-    if (!operation)
-        return SOCKET_ERROR;
-    IoctlArgs& args = operation->args.ioctl;
-    args.code = SIO_QUERY_TARGET_PNP_HANDLE;
-    args.output = output;
-    args.outputLength = outputLength;
-    args.bytesReturned = sizeof(lowerSocket);
-    CompleteOperation(0, sizeof(lowerSocket), &operation->overlapped, 0);
+    if (overlapped)
+        CompleteAnsweredRequest(context->layeredHandle, overlapped, routine, threadId,
+                                sizeof(lowerSocket));
     return 0;
+}
+
+// The extension request is answered at once, by the layer or by the provider below without the
+// application's overlapped; an overlapped request is then completed as the platform completes
+// it, with no bytes, through the application's port, event or routine.
+static int AnswerExtensionPointer(SocketContext* context, LPVOID input, DWORD inputLength,
+                                  LPVOID output, DWORD outputLength, LPDWORD bytesReturned,
+                                  LPWSAOVERLAPPED overlapped,
+                                  LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
+                                  LPWSATHREADID threadId, LPINT lpErrno)
+{
+    if (overlapped && (IsBadWritePtr(bytesReturned, sizeof(DWORD)) ||
+                       IsBadWritePtr(overlapped, sizeof(*overlapped)))) {
+        *lpErrno = WSAEFAULT;
+        return SOCKET_ERROR;
+    }
+    BOOL forward = TRUE;
+    int result = AnswerExtensionRequest(context, input, inputLength, output, outputLength,
+                                        bytesReturned, lpErrno, &forward);
+    if (forward)
+        result = CALL_LOWER(context, lpWSPIoctl, SIO_GET_EXTENSION_FUNCTION_POINTER, input,
+                            inputLength, output, outputLength, bytesReturned, nullptr, nullptr,
+                            nullptr, lpErrno);
+    if (result == 0 && overlapped)
+        CompleteAnsweredRequest(context->layeredHandle, overlapped, routine, threadId, 0);
+    return result;
 }
 
 // An overlapped control request handed to the manager, which reports it at completion. FALSE
@@ -66,7 +83,8 @@ static BOOL StartIoctl(SocketContext* context, DWORD code, LPVOID input, DWORD i
     args.output = output;
     args.outputLength = outputLength;
     args.bytesReturned = ReadableValue(bytesReturned);
-    int issued = IssueOperation(operation, context);
+    args.countWanted = bytesReturned != nullptr;
+    int issued = IssueOperation(operation, context, {bytesReturned});
     if (issued == 0)
         *result = 0;
     else
@@ -90,14 +108,10 @@ int WSPAPI WSPIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD c
     BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
     int result;
     if (dwIoControlCode == SIO_GET_EXTENSION_FUNCTION_POINTER) {
-        BOOL forward = TRUE;
-        result = AnswerExtensionRequest(context, lpvInBuffer, cbInBuffer, lpvOutBuffer,
-                                        cbOutBuffer, lpcbBytesReturned, lpErrno, &forward);
-        if (forward)
-            result = CALL_LOWER(context, lpWSPIoctl, dwIoControlCode, lpvInBuffer, cbInBuffer,
-                                lpvOutBuffer, cbOutBuffer, lpcbBytesReturned, lpOverlapped,
-                                lpCompletionRoutine, lpThreadId, lpErrno);
-    } else if (dwIoControlCode == SIO_QUERY_TARGET_PNP_HANDLE && (managed || !lpOverlapped)) {
+        result = AnswerExtensionPointer(context, lpvInBuffer, cbInBuffer, lpvOutBuffer,
+                                        cbOutBuffer, lpcbBytesReturned, lpOverlapped,
+                                        lpCompletionRoutine, lpThreadId, lpErrno);
+    } else if (dwIoControlCode == SIO_QUERY_TARGET_PNP_HANDLE) {
         result = AnswerTargetHandle(context, lpvOutBuffer, cbOutBuffer, lpcbBytesReturned,
                                     lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno);
     } else if (managed) {

@@ -13,9 +13,9 @@
 // and its report follows at completion, any other error is reported by the caller now.
 template <typename Fill>
 static int StartTransfer(SocketContext* context, OperationKind kind, const WSABUF* buffers,
-                         DWORD bufferCount, const DWORD* bytes, LPWSAOVERLAPPED overlapped,
-                         LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
-                         LPINT lpErrno, Fill fill)
+                         DWORD bufferCount, ImmediateResult immediate,
+                         LPWSAOVERLAPPED overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE routine,
+                         LPWSATHREADID threadId, LPINT lpErrno, Fill fill)
 {
     PendingOperation* operation =
         PrepareOperation(context, kind, overlapped, routine, threadId, lpErrno);
@@ -28,8 +28,8 @@ static int StartTransfer(SocketContext* context, OperationKind kind, const WSABU
         DiscardOperation(operation);
         return SOCKET_ERROR;
     }
-    operation->args.transfer.bytes = ReadableValue(bytes);
-    int issued = IssueOperation(operation, context);
+    operation->args.transfer.bytes = ReadableValue(immediate.bytes);
+    int issued = IssueOperation(operation, context, immediate);
     if (issued == 0)
         return 0;
     *lpErrno = issued;
@@ -68,7 +68,8 @@ int WSPAPI WSPRecv(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     int result;
     BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
     if (managed) {
-        result = StartTransfer(context, OpRecv, lpBuffers, dwBufferCount, lpNumberOfBytesRecvd,
+        result = StartTransfer(context, OpRecv, lpBuffers, dwBufferCount,
+                               {lpNumberOfBytesRecvd, lpFlags},
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
                                    return TakeReceiveFlags(args.transfer, lpFlags, lpErrno);
@@ -103,7 +104,7 @@ int WSPAPI WSPRecvFrom(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
     if (managed) {
         result = StartTransfer(context, OpRecvFrom, lpBuffers, dwBufferCount,
-                               lpNumberOfBytesRecvd, lpOverlapped, lpCompletionRoutine,
+                               {lpNumberOfBytesRecvd, lpFlags}, lpOverlapped, lpCompletionRoutine,
                                lpThreadId, lpErrno, [&](auto& args) {
                                    args.transfer.from = lpFrom;
                                    args.transfer.fromLength = lpFromlen;
@@ -138,7 +139,7 @@ int WSPAPI WSPSend(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount, LPDWORD lp
     int result;
     BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
     if (managed) {
-        result = StartTransfer(context, OpSend, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
+        result = StartTransfer(context, OpSend, lpBuffers, dwBufferCount, {lpNumberOfBytesSent},
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
                                    args.transfer.flags = dwFlags;
@@ -188,7 +189,7 @@ int WSPAPI WSPSendTo(SOCKET s, LPWSABUF lpBuffers, DWORD dwBufferCount,
     int result;
     BOOL managed = ManagedOverlapped(context, lpOverlapped, lpCompletionRoutine != nullptr);
     if (managed) {
-        result = StartTransfer(context, OpSendTo, lpBuffers, dwBufferCount, lpNumberOfBytesSent,
+        result = StartTransfer(context, OpSendTo, lpBuffers, dwBufferCount, {lpNumberOfBytesSent},
                                lpOverlapped, lpCompletionRoutine, lpThreadId, lpErrno,
                                [&](auto& args) {
                                    args.sendTo.flags = dwFlags;

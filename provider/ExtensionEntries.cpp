@@ -29,10 +29,12 @@ static int ErrorAfter(BOOL done)
 }
 
 // A record of the kind, its arguments stored by fill (0, or an error that refuses the call),
-// then issued: 0, WSA_IO_PENDING or the error of a call that did not get under way.
+// then issued: 0, WSA_IO_PENDING or the error of a call that did not get under way. A call
+// done at once leaves its byte count in bytes.
 template <typename Fill>
 static int Issue(SocketContext* context, OperationKind kind, LPWSAOVERLAPPED overlapped,
-                 LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID thread, Fill fill)
+                 LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID thread, Fill fill,
+                 LPDWORD bytes = nullptr)
 {
     int error = 0;
     PendingOperation* operation =
@@ -44,7 +46,7 @@ static int Issue(SocketContext* context, OperationKind kind, LPWSAOVERLAPPED ove
         DiscardOperation(operation);
         return error;
     }
-    return IssueOperation(operation, context);
+    return IssueOperation(operation, context, {bytes});
 }
 
 BOOL PASCAL LayerTransmitFile(SOCKET hSocket, HANDLE hFile, DWORD nNumberOfBytesToWrite,
@@ -154,7 +156,8 @@ BOOL PASCAL LayerAcceptEx(SOCKET sListenSocket, SOCKET sAcceptSocket, PVOID lpOu
                                                   ReadableValue(lpdwBytesReceived)};
                       operation->provider = accepting->provider;
                       return 0;
-                  });
+                  },
+                  lpdwBytesReceived);
     if (error != 0 && error != WSA_IO_PENDING)
         ReportAcceptExResult(FALSE, sListenSocket, sAcceptSocket, lpOutputBuffer,
                              dwReceiveDataLength, dwLocalAddressLength, dwRemoteAddressLength, 0,
@@ -214,7 +217,8 @@ BOOL PASCAL LayerConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID lp
                       args.sendDataLength = dwSendDataLength;
                       args.bytesSent = ReadableValue(lpdwBytesSent);
                       return TakeConnectExAddress(args, name, namelen);
-                  });
+                  },
+                  lpdwBytesSent);
     if (error != 0 && error != WSA_IO_PENDING)
         ReportConnectExResult(FALSE, s, error);
     ReleaseAfterCall(context);
@@ -300,7 +304,8 @@ static int IssueRecvMsg(SocketContext* context, SOCKET s, LPWSAMSG message, LPDW
                       operation->args.recvMsg = {s, message, ReadableValue(bytes)};
                       operation->ownsThread = owned = routine != nullptr;
                       return 0;
-                  });
+                  },
+                  bytes);
     if (routine && !owned) {
         int closeError = 0;
         upcallTable.lpWPUCloseThread(&thread, &closeError);

@@ -158,11 +158,20 @@ static BOOL ReadOverlappedResult(LPWSAOVERLAPPED overlapped, LPDWORD transferred
     return overlapped->Offset == 0;
 }
 
+// A failure status that no outcome of the overlapped manager left (its failures carry their
+// error in Offset): the application's own, read as the platform reads it, by the provider below.
+static BOOL HoldsPlatformFailure(const WSAOVERLAPPED* overlapped)
+{
+    return !IsBadReadPtr(overlapped, sizeof(*overlapped)) &&
+           (static_cast<DWORD>(overlapped->Internal) & 0x80000000) && overlapped->Offset == 0;
+}
+
 BOOL WSPAPI WSPGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWORD lpcbTransfer,
                                    BOOL fWait, LPDWORD lpdwFlags, LPINT lpErrno)
 {
     return ForwardOnSocket(s, lpErrno, FALSE, [&](SocketContext* context) {
-        if (overlappedPassThrough && !context->completesThroughLayer)
+        if ((overlappedPassThrough && !context->completesThroughLayer) ||
+            HoldsPlatformFailure(lpOverlapped))
             return CALL_LOWER(context, lpWSPGetOverlappedResult, lpOverlapped, lpcbTransfer,
                               fWait, lpdwFlags, lpErrno);
         return ReadOverlappedResult(lpOverlapped, lpcbTransfer, fWait, lpdwFlags, lpErrno);

@@ -17,29 +17,73 @@ static SocketContext* FindRecordContext(PendingOperation* operation)
     return context;
 }
 
-// Runs as an APC in the application's thread, given the application's overlapped.
+// What a completion routine is called with, kept apart from the application's overlapped,
+// which the application may reuse or clear before its thread runs the routine.
+struct RoutineCall {
+    LPWSAOVERLAPPED_COMPLETION_ROUTINE routine;
+    LPWSAOVERLAPPED overlapped;
+    DWORD error;
+    DWORD bytes;
+    DWORD flags;
+};
+
+// Runs as an APC in the application's thread.
 static void CALLBACK RunCompletionRoutine(ULONG_PTR parameter)
 {
-    auto* overlapped = reinterpret_cast<LPWSAOVERLAPPED>(parameter);
-    auto routine = reinterpret_cast<LPWSAOVERLAPPED_COMPLETION_ROUTINE>(overlapped->Internal);
-    overlapped->Internal = overlapped->Offset;
-    routine(overlapped->Offset, static_cast<DWORD>(overlapped->InternalHigh), overlapped,
-            overlapped->OffsetHigh);
+    RoutineCall call = *reinterpret_cast<RoutineCall*>(parameter);
+    HeapFree(GetProcessHeap(), 0, reinterpret_cast<void*>(parameter));
+    call.routine(call.error, call.bytes, call.overlapped, call.flags);
 }
 
-static void Deliver(PendingOperation* operation, DWORD error, DWORD bytes)
+// The status the application's overlapped gets: the system's own status of the operation
+// below where it has one, so that GetQueuedCompletionStatus and the overlapped structure say
+// what they would say without the layer; else the Winsock error.
+static DWORD DeliveredStatus(const PendingOperation* operation, DWORD error)
+{
+    if (error == 0)
+        return 0;
+    DWORD lowerStatus = static_cast<DWORD>(operation->overlapped.Internal);
+    return (lowerStatus & 0x80000000) ? lowerStatus : error;
+}
+
+// Completes the application's request on its socket with the outcome: the routine, if it gave
+// one, is queued to its thread; otherwise its event and port are told.
+static void DeliverTo(SOCKET socket, LPWSAOVERLAPPED user,
+                      LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
+                      DWORD status, DWORD error, DWORD bytes, DWORD flags)
 {
     int upcallError = 0;
-    if (operation->completionRoutine) {
-        operation->userOverlapped->Internal =
-            reinterpret_cast<ULONG_PTR>(operation->completionRoutine);
-        upcallTable.lpWPUQueueApc(&operation->threadId, RunCompletionRoutine,
-                                  reinterpret_cast<DWORD_PTR>(operation->userOverlapped),
-                                  &upcallError);
-    } else {
-        completeOverlappedRequest(operation->socket, operation->userOverlapped, error, bytes,
-                                  &upcallError);
+    if (!routine) {
+        completeOverlappedRequest(socket, user, status, bytes, &upcallError);
+        return;
     }
+    user->InternalHigh = bytes;
+    user->Internal = status;
+    auto* call = static_cast<RoutineCall*>(HeapAlloc(GetProcessHeap(), 0, sizeof(RoutineCall)));
+    if (!call)
+        return;
+    *call = {routine, user, error, bytes, flags};
+    if (upcallTable.lpWPUQueueApc(threadId, RunCompletionRoutine,
+                                  reinterpret_cast<DWORD_PTR>(call), &upcallError) != 0)
+        HeapFree(GetProcessHeap(), 0, call);
+}
+
+static void Deliver(PendingOperation* operation, DWORD error, DWORD bytes, DWORD flags)
+{
+    DeliverTo(operation->socket, operation->userOverlapped, operation->completionRoutine,
+              &operation->threadId, DeliveredStatus(operation, error), error, bytes, flags);
+}
+
+void CompleteAnsweredRequest(SOCKET socket, LPWSAOVERLAPPED overlapped,
+                             LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
+                             DWORD bytes)
+{
+    WSATHREADID thread = {};
+    if (threadId && !IsBadReadPtr(threadId, sizeof(*threadId)))
+        thread = *threadId;
+    overlapped->Offset = 0;
+    overlapped->OffsetHigh = 0;
+    DeliverTo(socket, overlapped, routine, &thread, 0, 0, bytes, 0);
 }
 
 // AcceptEx's bytes arrived on the accepting socket, which has a context of its own. Added
@@ -54,15 +98,12 @@ static void AddToAcceptingSocket(PendingOperation* operation, DWORD bytes)
     ReleaseContext(accepting, &error);
 }
 
-void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overlapped, DWORD flags)
+// The operation's one finish: its outcome, report and delivery, and its end on the socket.
+static void FinishOperation(PendingOperation* operation, DWORD error, DWORD bytes, DWORD flags)
 {
-    auto* operation = reinterpret_cast<PendingOperation*>(overlapped);
-    if (!operation)
-        return;
     SocketContext* context = FindRecordContext(operation);
     if (!context) {
         FreeBufferCopy(operation);
-        ReleaseOperation(operation);
         return;
     }
     if (error == WSA_IO_PENDING) {
@@ -103,9 +144,24 @@ void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overla
     UnlockContext(context);
     int releaseError = 0;
     ReleaseContext(context, &releaseError);
-    Deliver(operation, error, bytes);
+    Deliver(operation, error, bytes, flags);
     OperationFinished(operation);
-    ReleaseOperation(operation);
+}
+
+void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overlapped, DWORD flags)
+{
+    auto* operation = reinterpret_cast<PendingOperation*>(overlapped);
+    if (!operation)
+        return;
+    if (InterlockedExchange(&operation->finished, 1) == 0)
+        FinishOperation(operation, error, bytes, flags);
+    DropOperationHold(operation);
+}
+
+void DropOperationHold(PendingOperation* operation)
+{
+    if (InterlockedDecrement(&operation->holders) == 0)
+        ReleaseOperation(operation);
 }
 
 void OperationFinished(PendingOperation* operation)

@@ -16,7 +16,8 @@ static int CallIoctl(PendingOperation* op, LPWSAOVERLAPPED_COMPLETION_ROUTINE ro
     int error = 0;
     int result = op->provider->procTable.lpWSPIoctl(op->lowerSocket, a.code, a.input,
                                                     a.inputLength, a.output, a.outputLength,
-                                                    &a.bytesReturned, &op->overlapped, routine,
+                                                    a.countWanted ? &a.bytesReturned : nullptr,
+                                                    &op->overlapped, routine,
                                                     thread, &error);
     return ErrorOf(result, error);
 }

@@ -57,6 +57,7 @@ PendingOperation* AcquireOperation(SocketContext* context)
         freeOperations = operation->next;
         memset(operation, 0, sizeof(*operation));
         operation->generation = poolGeneration;
+        operation->holders = 1;
         operationsInUse++;
         context->pendingAsync++;
     }

@@ -77,7 +77,7 @@ static DWORD WINAPI PortWorker(void* port)
 }
 
 static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
-                            LPWSATHREADID thread);
+                            LPWSATHREADID thread, ImmediateResult immediate);
 
 // The operations of the queue worker that wait for an event of the layer's own (see
 // CallWithoutRoutine), waited on after the semaphore at index 0. Only the queue worker's thread
@@ -144,7 +144,7 @@ static DWORD WINAPI QueueWorker(void* semaphore)
             break;
         PendingOperation* operation = DequeueOperation();
         if (operation)
-            ExecuteOperation(operation, TRUE, &self);
+            ExecuteOperation(operation, TRUE, &self, {});
         else if (stopRequested)
             break;
     }
@@ -345,26 +345,66 @@ static int FailAtOnce(PendingOperation* operation, int error)
     return error;
 }
 
+// Writes a value the application asked for into its cell, if it gave a usable one.
+static void WriteCell(LPDWORD cell, DWORD value)
+{
+    if (cell && !IsBadWritePtr(cell, sizeof(DWORD)))
+        *cell = value;
+}
+
+// A warning status (such as a datagram cut short) fails the call and still completes the
+// operation: its packet comes, as after a success.
+static BOOL CompletesDespiteError(const PendingOperation* operation)
+{
+    DWORD status = static_cast<DWORD>(operation->overlapped.Internal);
+    return (status & 0xC0000000) == 0x80000000;
+}
+
+// The system has already given the operation below its outcome.
+static BOOL OverBelow(const PendingOperation* operation)
+{
+    return operation->overlapped.Internal != WSS_OPERATION_IN_PROGRESS;
+}
+
 static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
-                            LPWSATHREADID thread)
+                            LPWSATHREADID thread, ImmediateResult immediate)
 {
     const OperationKindRow* row = FindOperationKind(operation->kind);
     if (!row)
         return FailAtOnce(operation, WSAEOPNOTSUPP);
     if (operation->userOverlapped->hEvent)
         ResetEvent(ApplicationEvent(operation->userOverlapped));
-    int error = row->call(operation, throughRoutine ? CompleteOperation : nullptr, thread);
-    if (error != 0 && error != WSA_IO_PENDING && throughRoutine) {
+    if (throughRoutine) {
+        int error = row->call(operation, CompleteOperation, thread);
         // The queue worker runs the call after the application was told it is pending, so
         // even a failure at once completes the application's request.
-        CompleteOperation(error, BytesCellValue(operation), &operation->overlapped,
-                          FlagsCellValue(operation));
+        if (error != 0 && error != WSA_IO_PENDING)
+            CompleteOperation(error, BytesCellValue(operation), &operation->overlapped,
+                              FlagsCellValue(operation));
         return WSA_IO_PENDING;
     }
-    if (error != 0 && error != WSA_IO_PENDING)
-        return FailAtOnce(operation, error);
-    // Done at once or not, the completion still comes through the port or the routine.
-    return WSA_IO_PENDING;
+    // The port's packet holds the record as much as this thread does until it returns.
+    operation->holders = 2;
+    operation->overlapped.Internal = WSS_OPERATION_IN_PROGRESS;
+    int error = row->call(operation, nullptr, thread);
+    if (error == WSA_IO_PENDING && OverBelow(operation)) {
+        // Pending in name only: the application's port or event has the outcome as soon as it
+        // would without the layer, not a worker's turn later.
+        CompleteOperation(WSA_IO_PENDING, 0, &operation->overlapped, 0);
+        return error;
+    }
+    if (error == WSA_IO_PENDING || (error != 0 && CompletesDespiteError(operation))) {
+        DropOperationHold(operation);
+        return error;
+    }
+    if (error != 0)
+        return FailAtOnce(operation, error);   // no packet comes for a call refused at once
+    // Done at once: the application sees the outcome before the call returns, as it would
+    // without the layer, and its port, event or routine still hear of it.
+    WriteCell(immediate.bytes, BytesCellValue(operation));
+    WriteCell(immediate.flags, FlagsCellValue(operation));
+    CompleteOperation(WSA_IO_PENDING, 0, &operation->overlapped, 0);
+    return 0;
 }
 
 // Associates the lower socket with the port once; FALSE when the port cannot carry it.
@@ -381,15 +421,45 @@ static BOOL AssociateWithPort(PendingOperation* operation, SocketContext* contex
     return associated;
 }
 
-int IssueOperation(PendingOperation* operation, SocketContext* context)
+// A socket made without WSA_FLAG_OVERLAPPED carries out an overlapped call before it returns,
+// as the platform does; no port can take it, so the outcome is had here and delivered at once.
+static int ExecuteInPlace(PendingOperation* operation, ImmediateResult immediate)
+{
+    const OperationKindRow* row = FindOperationKind(operation->kind);
+    if (!row)
+        return FailAtOnce(operation, WSAEOPNOTSUPP);
+    int error = row->call(operation, nullptr, &operation->threadId);
+    if (error == WSA_IO_PENDING) {
+        // Not expected of such a socket; the outcome is waited for rather than lost.
+        DWORD bytes = 0, flags = 0;
+        int lowerError = 0;
+        error = operation->provider->procTable.lpWSPGetOverlappedResult(
+                    operation->lowerSocket, &operation->overlapped, &bytes, TRUE, &flags,
+                    &lowerError)
+                    ? 0
+                    : lowerError;
+        CompleteOperation(error, bytes, &operation->overlapped, flags);
+        return WSA_IO_PENDING;
+    }
+    if (error != 0)
+        return FailAtOnce(operation, error);
+    WriteCell(immediate.bytes, BytesCellValue(operation));
+    WriteCell(immediate.flags, FlagsCellValue(operation));
+    CompleteOperation(WSA_IO_PENDING, 0, &operation->overlapped, 0);
+    return 0;
+}
+
+int IssueOperation(PendingOperation* operation, SocketContext* context,
+                   ImmediateResult immediate)
 {
     WSAOVERLAPPED* user = operation->userOverlapped;
     user->Internal = WSS_OPERATION_IN_PROGRESS;
-    user->InternalHigh = 0;
+    if (!(context->flags & WSA_FLAG_OVERLAPPED))
+        return ExecuteInPlace(operation, immediate);
     if (!managerRunning)
         return FailAtOnce(operation, WSAENOBUFS);
     if (completionPort && AssociateWithPort(operation, context))
-        return ExecuteOperation(operation, FALSE, &operation->threadId);
+        return ExecuteOperation(operation, FALSE, &operation->threadId, immediate);
     // Queue mode, or a socket whose completions the port cannot carry (a lower handle that is
     // not a kernel object, or one another port already owns): the queue worker runs it.
     EnterCriticalSection(&poolLock);

@@ -50,6 +50,8 @@ struct IoctlArgs {
     LPVOID output;
     DWORD outputLength;
     DWORD bytesReturned;
+    BOOL countWanted;       // the application gave a cell for the byte count: the provider
+                            // below refuses a call without one as it would refuse the caller
 };
 
 struct TransmitFileArgs {
@@ -126,6 +128,11 @@ struct PendingOperation {
     PendingOperation* next;     // free list or work queue
     BOOL ownsThread;            // threadId was opened for the record, which closes it
     DWORD generation;           // the pool it was taken from (see OperationPool.h)
+    // An operation that completes at once is finished by the thread that issued it, while the
+    // port still brings its packet: whichever of the two comes first finishes it (finished), and
+    // the record goes back to the pool when neither holds it any more (holders).
+    volatile LONG finished;
+    volatile LONG holders;
 };
 
 const int OperationBlockSize = 100;
@@ -192,13 +199,32 @@ void DiscardOperation(PendingOperation* operation);
 int CallWithoutRoutine(PendingOperation* operation, BOOL queued,
                        int (*call)(PendingOperation* operation));
 
-// 0 (done at once), WSA_IO_PENDING, or the error of an immediate failure, after which the
-// record is already back in the pool.
-int IssueOperation(PendingOperation* operation, SocketContext* context);
+// Where the application wants the byte count and flags of a call that completes at once; either
+// may be null.
+struct ImmediateResult {
+    LPDWORD bytes = nullptr;
+    LPDWORD flags = nullptr;
+};
+
+// 0 (done at once: the request is already completed, its byte count and flags written where
+// the application asked, and its port packet, event or routine on the way, as the platform
+// does), WSA_IO_PENDING, or the error of an immediate failure, after which the record is
+// already back in the pool.
+int IssueOperation(PendingOperation* operation, SocketContext* context,
+                   ImmediateResult immediate = {});
 
 // The completion step, in the form of a Winsock completion routine. error WSA_IO_PENDING means
-// a port completion, whose outcome is asked of the provider below.
+// a port completion, whose outcome is asked of the provider below. The first call for a record
+// finishes the operation; each call gives up one hold on the record.
 void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overlapped, DWORD flags);
+// Completes at once, through the channel the application chose (its port or event, or its
+// routine on its thread), an overlapped request the layer answered itself without a call below.
+// No record and no worker take part, so it works whether or not the manager runs.
+void CompleteAnsweredRequest(SOCKET socket, LPWSAOVERLAPPED overlapped,
+                             LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
+                             DWORD bytes);
+// Gives up one hold on the record; the last one returns it to the pool.
+void DropOperationHold(PendingOperation* operation);
 
 // The end of a record's life on its socket: lowers the pending count and finishes a deferred
 // close that waited for it.

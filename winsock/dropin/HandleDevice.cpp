@@ -2,6 +2,9 @@
 
 #include "../HandleDriverControl.h"
 
+#include <winternl.h>
+#include <ntstatus.h>
+
 #include <cstdio>
 #include <cwchar>
 
@@ -11,6 +14,9 @@ namespace {
 // facility, so GetQueuedCompletionStatus and GetOverlappedResult report the provider's own
 // Winsock error.
 constexpr LONG winsockErrorStatus = static_cast<LONG>(0xC0010000);
+
+// How long a completion may take in the device host before the caller goes on without it.
+constexpr DWORD completionWaitMilliseconds = 10000;
 
 // Says once, on the standard error, why the driver is not there and what that costs.
 void ReportMissingDriver(const WCHAR* reason, DWORD error)
@@ -169,14 +175,37 @@ HANDLE OpenDeviceHandle()
 bool CompleteOnDeviceHandle(HANDLE handle, LPWSAOVERLAPPED overlapped, DWORD error, DWORD bytes)
 {
     Ws2HandleCompletion completion;
-    completion.status = error == 0 ? 0 : winsockErrorStatus | static_cast<LONG>(error & 0xFFFF);
+    // A provider that knows the system's own status of the operation gives that; a Winsock
+    // error is carried in a status of the Winsock facility.
+    if (error == 0 || (error & 0x80000000))
+        completion.status = static_cast<LONG>(error);
+    else
+        completion.status = winsockErrorStatus | static_cast<LONG>(error & 0xFFFF);
     completion.bytes = bytes;
+    // The low bit of the application's event asks that no packet go to its port.
+    ULONG_PTR eventBits = reinterpret_cast<ULONG_PTR>(overlapped->hEvent);
+    HANDLE applicationEvent = reinterpret_cast<HANDLE>(eventBits & ~static_cast<ULONG_PTR>(1));
+    void* portContext = (eventBits & 1) ? nullptr : overlapped;
+    // The request ends in Wine's device host, a moment after the call. The caller is told only
+    // once the overlapped structure and the port have the outcome, as when the platform
+    // completes a request in the call: an application that sees a call succeed at once may
+    // look at both right away. An event of its own tells this thread; the application's is
+    // set after.
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!done)
+        return false;
     // The provider's thread may be the application's, whose last error this must not change.
     DWORD lastError = GetLastError();
-    bool issued = DeviceIoControl(handle, WS2_HANDLE_COMPLETE_REQUEST, &completion,
-                                  sizeof completion, nullptr, 0, nullptr, overlapped) ||
-                  GetLastError() == ERROR_IO_PENDING;
-    if (issued)
-        SetLastError(lastError);
+    NTSTATUS status = NtDeviceIoControlFile(
+        handle, done, nullptr, portContext, reinterpret_cast<PIO_STATUS_BLOCK>(overlapped),
+        WS2_HANDLE_COMPLETE_REQUEST, &completion, sizeof completion, nullptr, 0);
+    bool issued = status == STATUS_PENDING || NT_SUCCESS(status);
+    if (issued) {
+        WaitForSingleObject(done, completionWaitMilliseconds);
+        if (applicationEvent)
+            SetEvent(applicationEvent);
+    }
+    CloseHandle(done);
+    SetLastError(issued ? lastError : RtlNtStatusToDosError(status));
     return issued;
 }
