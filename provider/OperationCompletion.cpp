@@ -98,8 +98,7 @@ static void AddToAcceptingSocket(PendingOperation* operation, DWORD bytes)
     ReleaseContext(accepting, &error);
 }
 
-// The operation's one finish: its outcome, report and delivery, and its end on the socket.
-static void FinishOperation(PendingOperation* operation, DWORD error, DWORD bytes, DWORD flags)
+void FinishOperation(PendingOperation* operation, DWORD error, DWORD bytes, DWORD flags)
 {
     SocketContext* context = FindRecordContext(operation);
     if (!context) {
@@ -122,11 +121,13 @@ static void FinishOperation(PendingOperation* operation, DWORD error, DWORD byte
             error = operation->overlapped.Internal == 0 ? 0 : WSA_OPERATION_ABORTED;
         }
     }
+    const OperationKindRow* row = FindOperationKind(operation->kind);
+    if (!row || !row->flagsCell)
+        flags = 0;   // only kinds with flags have any to tell
     WSAOVERLAPPED* user = operation->userOverlapped;
     user->Offset = error;
     user->OffsetHigh = flags;
     user->InternalHigh = bytes;
-    const OperationKindRow* row = FindOperationKind(operation->kind);
     if (error == 0 && row && row->counter == CountAccepted)
         AddToAcceptingSocket(operation, bytes);
     // Under the socket's lock, the report cannot overtake a close the application is making:
@@ -153,7 +154,10 @@ void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overla
     auto* operation = reinterpret_cast<PendingOperation*>(overlapped);
     if (!operation)
         return;
-    if (InterlockedExchange(&operation->finished, 1) == 0)
+    // A packet that comes while the issuing thread is still in the call is that thread's to
+    // finish; so is one it has finished already.
+    if (InterlockedCompareExchange(&operation->phase, PhasePacketCame, PhaseIssuing) ==
+        PhaseWorkers)
         FinishOperation(operation, error, bytes, flags);
     DropOperationHold(operation);
 }

@@ -334,11 +334,11 @@ void DiscardOperation(PendingOperation* operation)
 // error and the cells' values, and nothing is delivered.
 static int FailAtOnce(PendingOperation* operation, int error)
 {
+    // Status and byte count stay as the call left them, in progress, as the platform leaves
+    // them for a call refused at once.
     WSAOVERLAPPED* user = operation->userOverlapped;
     user->Offset = static_cast<DWORD>(error);
     user->OffsetHigh = FlagsCellValue(operation);
-    user->InternalHigh = BytesCellValue(operation);
-    user->Internal = 0;
     FreeBufferCopy(operation);
     OperationFinished(operation);
     ReleaseOperation(operation);
@@ -383,27 +383,40 @@ static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
                               FlagsCellValue(operation));
         return WSA_IO_PENDING;
     }
-    // The port's packet holds the record as much as this thread does until it returns.
+    // The port's packet holds the record as much as this thread does until it returns, and
+    // a packet that comes while the call is still below is left to this thread.
     operation->holders = 2;
+    operation->phase = PhaseIssuing;
     operation->overlapped.Internal = WSS_OPERATION_IN_PROGRESS;
     int error = row->call(operation, nullptr, thread);
-    if (error == WSA_IO_PENDING && OverBelow(operation)) {
-        // Pending in name only: the application's port or event has the outcome as soon as it
-        // would without the layer, not a worker's turn later.
-        CompleteOperation(WSA_IO_PENDING, 0, &operation->overlapped, 0);
-        return error;
-    }
+    // The system may already have the outcome for this thread to take in: a wait that takes
+    // no time lets it.
+    if (error == WSA_IO_PENDING)
+        WaitForSingleObject(GetCurrentThread(), 0);
+    BOOL doneAtOnce = error == 0;
     if (error == WSA_IO_PENDING || (error != 0 && CompletesDespiteError(operation))) {
+        // Pending in name only when the system has its outcome or its packet came meanwhile:
+        // the application's port or event then has it as soon as it would without the layer.
+        BOOL finishHere = error == WSA_IO_PENDING && OverBelow(operation);
+        if (finishHere)
+            InterlockedExchange(&operation->phase, PhaseIssuer);
+        else
+            finishHere = InterlockedCompareExchange(&operation->phase, PhaseWorkers,
+                                                    PhaseIssuing) == PhasePacketCame;
+        if (finishHere)
+            FinishOperation(operation, WSA_IO_PENDING, 0, 0);
         DropOperationHold(operation);
         return error;
     }
-    if (error != 0)
+    if (!doneAtOnce)
         return FailAtOnce(operation, error);   // no packet comes for a call refused at once
     // Done at once: the application sees the outcome before the call returns, as it would
     // without the layer, and its port, event or routine still hear of it.
+    InterlockedExchange(&operation->phase, PhaseIssuer);
     WriteCell(immediate.bytes, BytesCellValue(operation));
     WriteCell(immediate.flags, FlagsCellValue(operation));
-    CompleteOperation(WSA_IO_PENDING, 0, &operation->overlapped, 0);
+    FinishOperation(operation, WSA_IO_PENDING, 0, 0);
+    DropOperationHold(operation);
     return 0;
 }
 

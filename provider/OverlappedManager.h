@@ -101,6 +101,18 @@ struct RecvMsgArgs {
     DWORD bytesReceived;
 };
 
+// Who finishes an operation. A record starts as the workers' (a port packet, a completion
+// routine or the queue worker finish it). The thread that makes the call below in port mode
+// holds it while the call runs: a packet that comes meanwhile is left to that thread, which
+// finishes the operation itself when it completed at once or its packet came, and otherwise
+// hands it to the workers.
+enum OperationPhase : LONG {
+    PhaseWorkers = 0,
+    PhaseIssuing = 1,
+    PhasePacketCame = 2,
+    PhaseIssuer = 3,
+};
+
 // One overlapped operation in flight. overlapped comes first: the address the port or the lower
 // provider's completion routine gives back is the record's own.
 struct PendingOperation {
@@ -129,9 +141,9 @@ struct PendingOperation {
     BOOL ownsThread;            // threadId was opened for the record, which closes it
     DWORD generation;           // the pool it was taken from (see OperationPool.h)
     // An operation that completes at once is finished by the thread that issued it, while the
-    // port still brings its packet: whichever of the two comes first finishes it (finished), and
-    // the record goes back to the pool when neither holds it any more (holders).
-    volatile LONG finished;
+    // port still brings its packet (see OperationPhase); the record goes back to the pool when
+    // neither holds it any more (holders).
+    volatile LONG phase;
     volatile LONG holders;
 };
 
@@ -223,6 +235,10 @@ void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overla
 void CompleteAnsweredRequest(SOCKET socket, LPWSAOVERLAPPED overlapped,
                              LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
                              DWORD bytes);
+// The operation's one finish: its outcome (asked of the provider below when error is
+// WSA_IO_PENDING), the totals, the report, the delivery to the application and its end on the
+// socket. Holds are not touched.
+void FinishOperation(PendingOperation* operation, DWORD error, DWORD bytes, DWORD flags);
 // Gives up one hold on the record; the last one returns it to the pool.
 void DropOperationHold(PendingOperation* operation);
 

@@ -1,0 +1,300 @@
+// A program that checks what Winsock gives it where a layered provider is most likely to change
+// it: overlapped calls that complete at once, the status that reaches the overlapped structure
+// and the completion port, completion routines, WSAGetOverlappedResult on statuses the program
+// set itself, extension-function requests, and overlapped calls on a socket made without
+// WSA_FLAG_OVERLAPPED. It exits 0 only when every check holds; run with and without the layer,
+// traced or not, it must give the same answers.
+#include "SampleSockets.h"
+#include "SampleSupport.h"
+
+#include <mswsock.h>
+#include <winternl.h>
+
+#include <cstring>
+
+namespace {
+
+const ULONG_PTR PortKey = 123;
+const ULONG StatusPending = 0x103;
+const ULONG StatusNotSupported = 0xC00000BB;
+
+struct RoutineCalls {
+    int count;
+    DWORD error;
+    DWORD bytes;
+    LPWSAOVERLAPPED overlapped;
+} routineCalls;
+
+void CALLBACK CountRoutine(DWORD error, DWORD bytes, LPWSAOVERLAPPED overlapped, DWORD)
+{
+    routineCalls = {routineCalls.count + 1, error, bytes, overlapped};
+}
+
+SOCKET OverlappedTcpSocket()
+{
+    return CheckSocketHandle(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                        WSA_FLAG_OVERLAPPED),
+                             "WSASocket");
+}
+
+HANDLE BindToNewPort(SOCKET s)
+{
+    HANDLE port = CreateIoCompletionPort(reinterpret_cast<HANDLE>(s), nullptr, PortKey, 0);
+    Check(port != nullptr, "CreateIoCompletionPort failed with %lu", GetLastError());
+    return port;
+}
+
+// The next packet must be there already, for this overlapped, with this key, outcome and count.
+void ExpectPacketNow(HANDLE port, const OVERLAPPED* expected, DWORD expectedError,
+                     DWORD expectedBytes, const char* what)
+{
+    DWORD bytes = 0xdeadbeef;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED overlapped = nullptr;
+    SetLastError(0xdeadbeef);
+    BOOL done = GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, 0);
+    DWORD error = done ? 0 : GetLastError();
+    if (!overlapped) {
+        // Say whether it comes late or not at all.
+        DWORD start = GetTickCount();
+        BOOL late = GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, kWaitMs) ||
+                    overlapped;
+        Fail("%s: no packet at once (%s after %lu ms; status %#lx)", what,
+             late ? "it came" : "none came", GetTickCount() - start,
+             static_cast<unsigned long>(expected->Internal));
+    }
+    Check(overlapped == expected, "%s: packet for %p, expected %p (error %lu)", what,
+          static_cast<void*>(overlapped), static_cast<const void*>(expected), error);
+    Check(error == expectedError, "%s: port says error %lu, expected %lu", what, error,
+          expectedError);
+    Check(key == PortKey, "%s: key %llu", what, static_cast<unsigned long long>(key));
+    Check(bytes == expectedBytes, "%s: %lu bytes in the packet, expected %lu", what, bytes,
+          expectedBytes);
+}
+
+void ExpectNoPacket(HANDLE port, const char* what)
+{
+    DWORD bytes = 0;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED overlapped = nullptr;
+    BOOL done = GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, 0);
+    Check(!done && !overlapped, "%s: an unexpected packet came", what);
+}
+
+// An overlapped control request that the provider carries out at once returns 0 with its byte
+// count, leaves the outcome in the structure, and still reaches the port, event or routine.
+void ControlRequestsDoneAtOnce()
+{
+    SOCKET s = OverlappedTcpSocket();
+    HANDLE port = BindToNewPort(s);
+    u_long one = 1;
+    OVERLAPPED overlapped = {};
+    overlapped.Internal = overlapped.InternalHigh = 0xdeadbeef;
+    DWORD size = 0xdeadbeef;
+    int result = WSAIoctl(s, FIONBIO, &one, sizeof one, nullptr, 0, &size, &overlapped, nullptr);
+    Check(result == 0, "overlapped FIONBIO returned %d, error %d", result, WSAGetLastError());
+    Check(size == 0, "overlapped FIONBIO: size %lu", size);
+    Check(overlapped.Internal == 0 && overlapped.InternalHigh == 0,
+          "overlapped FIONBIO: status %#lx, count %lu",
+          static_cast<unsigned long>(overlapped.Internal),
+          static_cast<unsigned long>(overlapped.InternalHigh));
+    ExpectPacketNow(port, &overlapped, 0, 0, "overlapped FIONBIO");
+
+    // Without a cell for the byte count the request is refused, as without an overlapped.
+    result = WSAIoctl(s, FIONBIO, &one, sizeof one, nullptr, 0, nullptr, &overlapped, nullptr);
+    CheckSocketError(result, WSAEFAULT, "overlapped FIONBIO without a byte count");
+    ExpectNoPacket(port, "overlapped FIONBIO without a byte count");
+
+    // An unknown code is refused through the port, with the system's own status.
+    overlapped.Internal = overlapped.InternalHigh = 0xdeadbeef;
+    result = WSAIoctl(s, 0xdeadbeef, nullptr, 0, nullptr, 0, &size, &overlapped, nullptr);
+    CheckSocketError(result, WSA_IO_PENDING, "unknown control code");
+    ExpectPacketNow(port, &overlapped, ERROR_NOT_SUPPORTED, 0, "unknown control code");
+    Check(overlapped.Internal == StatusNotSupported, "unknown control code: status %#lx",
+          static_cast<unsigned long>(overlapped.Internal));
+    CloseHandle(port);
+    closesocket(s);
+
+    // With an event: set before the call returns.
+    s = OverlappedTcpSocket();
+    overlapped = {};
+    overlapped.hEvent = WSACreateEvent();
+    result = WSAIoctl(s, FIONBIO, &one, sizeof one, nullptr, 0, &size, &overlapped, nullptr);
+    Check(result == 0, "FIONBIO with an event returned %d, error %d", result, WSAGetLastError());
+    Check(WaitForSingleObject(overlapped.hEvent, 0) == WAIT_OBJECT_0,
+          "FIONBIO with an event: the event is not set");
+    DWORD flags = 0;
+    Check(WSAGetOverlappedResult(s, &overlapped, &size, FALSE, &flags),
+          "FIONBIO with an event: WSAGetOverlappedResult failed with %d", WSAGetLastError());
+    WSACloseEvent(overlapped.hEvent);
+
+    // With a routine: it runs once, in this thread's next alertable wait, with its own
+    // arguments, even when the program has cleared the structure meanwhile.
+    overlapped = {};
+    routineCalls = {};
+    result = WSAIoctl(s, FIONBIO, &one, sizeof one, nullptr, 0, &size, &overlapped, CountRoutine);
+    Check(result == 0, "FIONBIO with a routine returned %d, error %d", result, WSAGetLastError());
+    Check(routineCalls.count == 0, "the routine ran outside an alertable wait");
+    std::memset(&overlapped, 0, sizeof overlapped);
+    Check(SleepEx(0, TRUE) == WAIT_IO_COMPLETION, "FIONBIO with a routine: nothing ran");
+    Check(routineCalls.count == 1 && routineCalls.error == 0 &&
+              routineCalls.overlapped == &overlapped,
+          "FIONBIO with a routine: %d calls, error %lu", routineCalls.count, routineCalls.error);
+    closesocket(s);
+    Step("control requests done at once: 0, the outcome in place, port, event and routine told");
+}
+
+// A receive with the data already there completes at once; one on a socket made without
+// WSA_FLAG_OVERLAPPED is carried out in the call.
+void ReceivesDoneAtOnce()
+{
+    for (DWORD socketFlags : {static_cast<DWORD>(WSA_FLAG_OVERLAPPED), 0ul}) {
+        SOCKET listener = MakeListener(AF_INET);
+        sockaddr_storage address = LocalAddressOf(listener);
+        SOCKET client = CheckSocketHandle(
+            WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, socketFlags), "WSASocket");
+        CheckSocketCall(connect(client, reinterpret_cast<sockaddr*>(&address),
+                                AddressLength(address)),
+                        "connect");
+        SOCKET server = AcceptWithin(listener, kWaitMs);
+        CheckSocketCall(send(server, "data", 4, 0), "send");
+        Check(WaitReadable(client, kWaitMs), "the data did not arrive");
+        HANDLE port = socketFlags ? BindToNewPort(client) : nullptr;
+        char buffer[8] = {};
+        WSABUF wsabuf = {sizeof buffer, buffer};
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = port ? nullptr : WSACreateEvent();
+        DWORD received = 0xdeadbeef, flags = 0;
+        int result = WSARecv(client, &wsabuf, 1, &received, &flags, &overlapped, nullptr);
+        Check(result == 0, "receive of waiting data (flags %lu) returned %d, error %d",
+              socketFlags, result, WSAGetLastError());
+        Check(received == 4 && std::memcmp(buffer, "data", 4) == 0 && flags == 0,
+              "receive of waiting data: %lu bytes, flags %lu", received, flags);
+        Check(overlapped.Internal == 0 && overlapped.InternalHigh == 4,
+              "receive of waiting data: status %#lx, count %lu",
+              static_cast<unsigned long>(overlapped.Internal),
+              static_cast<unsigned long>(overlapped.InternalHigh));
+        if (port) {
+            ExpectPacketNow(port, &overlapped, 0, 4, "receive of waiting data");
+            CloseHandle(port);
+        } else {
+            Check(WaitForSingleObject(overlapped.hEvent, 0) == WAIT_OBJECT_0,
+                  "receive on a socket without the overlapped flag: the event is not set");
+            WSACloseEvent(overlapped.hEvent);
+        }
+        closesocket(client);
+        closesocket(server);
+        closesocket(listener);
+    }
+    Step("receives done at once: 0, the count and the outcome in place, the port told");
+}
+
+// WSAGetOverlappedResult reads the status the program itself put in the structure as the
+// platform reads any status.
+void ResultsOfStatusesTheProgramSet()
+{
+    SOCKET s = OverlappedTcpSocket();
+    // Put the socket's calls through the same path as a program that uses overlapped I/O.
+    u_long one = 1;
+    OVERLAPPED overlapped = {};
+    DWORD size = 0, flags = 0;
+    HANDLE port = BindToNewPort(s);
+    WSAIoctl(s, FIONBIO, &one, sizeof one, nullptr, 0, &size, &overlapped, nullptr);
+    ExpectPacketNow(port, &overlapped, 0, 0, "FIONBIO before the statuses");
+    const struct {
+        ULONG status;
+        BOOL done;
+        int error;
+    } rows[] = {
+        {0x00000000, TRUE, 0},                       // success
+        {StatusPending, FALSE, WSA_IO_INCOMPLETE},   // still under way
+        {0xC000020D, FALSE, WSAECONNRESET},          // connection reset
+        {0xC0000120, FALSE, WSA_OPERATION_ABORTED},  // cancelled
+        {0x80000005, FALSE, WSAEMSGSIZE},            // buffer overflow
+        {0xC00000BB, FALSE, WSAEOPNOTSUPP},          // not supported
+    };
+    for (const auto& row : rows) {
+        overlapped = {};
+        overlapped.Internal = row.status;
+        WSASetLastError(0xdead);
+        BOOL done = WSAGetOverlappedResult(s, &overlapped, &size, FALSE, &flags);
+        Check(done == row.done, "status %#lx: result %d", row.status, done);
+        Check(done || WSAGetLastError() == row.error, "status %#lx: error %d, expected %d",
+              row.status, WSAGetLastError(), row.error);
+    }
+    CloseHandle(port);
+    closesocket(s);
+    Step("WSAGetOverlappedResult on statuses the program set: as the platform reads them");
+}
+
+// Extension functions: an overlapped request is completed like any other request done at once,
+// without bytes; an unknown identifier is refused and leaves the structure alone.
+void ExtensionRequests()
+{
+    SOCKET s = OverlappedTcpSocket();
+    HANDLE port = BindToNewPort(s);
+    GUID acceptEx = WSAID_ACCEPTEX, unknown = {0xdeadbeef, 0, 0, {}};
+    void* function = nullptr;
+    DWORD size = 0xdeadbeef;
+    OVERLAPPED overlapped = {};
+    int result = WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &acceptEx, sizeof acceptEx,
+                          &function, sizeof function, nullptr, &overlapped, nullptr);
+    CheckSocketError(result, WSAEFAULT, "AcceptEx request without a byte count");
+    result = WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &acceptEx, sizeof acceptEx,
+                      &function, sizeof function, &size, &overlapped, nullptr);
+    Check(result == 0 && function && size == sizeof function,
+          "overlapped AcceptEx request: %d, error %d, size %lu", result, WSAGetLastError(), size);
+    ExpectPacketNow(port, &overlapped, 0, 0, "overlapped AcceptEx request");
+    overlapped.Internal = overlapped.InternalHigh = 0xdeadbeef;
+    size = 0xdeadbeef;
+    result = WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &unknown, sizeof unknown, &function,
+                      sizeof function, &size, &overlapped, nullptr);
+    CheckSocketError(result, WSAEINVAL, "unknown extension");
+    Check(size == 0xdeadbeef && overlapped.Internal == 0xdeadbeef &&
+              overlapped.InternalHigh == 0xdeadbeef,
+          "unknown extension: the structure or the count was written");
+    ExpectNoPacket(port, "unknown extension");
+    CloseHandle(port);
+    closesocket(s);
+
+    s = OverlappedTcpSocket();
+    routineCalls = {};
+    result = WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &acceptEx, sizeof acceptEx,
+                      &function, sizeof function, &size, &overlapped, CountRoutine);
+    Check(result == 0, "AcceptEx request with a routine: %d, error %d", result,
+          WSAGetLastError());
+    Check(SleepEx(0, TRUE) == WAIT_IO_COMPLETION && routineCalls.count == 1 &&
+              routineCalls.error == 0 && routineCalls.bytes == 0,
+          "AcceptEx request with a routine: %d calls", routineCalls.count);
+
+    // ConnectEx refused at once leaves the structure in progress, as the call set it.
+    auto connectEx = static_cast<LPFN_CONNECTEX>(nullptr);
+    GUID connectExId = WSAID_CONNECTEX;
+    CheckSocketCall(WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &connectExId,
+                             sizeof connectExId, &connectEx, sizeof connectEx, &size, nullptr,
+                             nullptr),
+                    "ConnectEx request");
+    sockaddr_storage address = LoopbackAddress(AF_INET, 9);
+    overlapped = {};
+    overlapped.Internal = overlapped.InternalHigh = 0xdeadbeef;
+    BOOL connected = connectEx(s, reinterpret_cast<sockaddr*>(&address), AddressLength(address),
+                               nullptr, 0, &size, &overlapped);
+    Check(!connected && WSAGetLastError() == WSAEINVAL,
+          "ConnectEx on an unbound socket: %d, error %d", connected, WSAGetLastError());
+    Check(overlapped.Internal == StatusPending, "ConnectEx refused at once: status %#lx",
+          static_cast<unsigned long>(overlapped.Internal));
+    closesocket(s);
+    Step("extension requests: completed without bytes, unknown ones refused untouched");
+}
+
+} // namespace
+
+int main()
+{
+    SampleStart("layer_conformance");
+    ControlRequestsDoneAtOnce();
+    ReceivesDoneAtOnce();
+    ResultsOfStatusesTheProgramSet();
+    ExtensionRequests();
+    return SampleFinish();
+}
