@@ -47,16 +47,32 @@ static DWORD DeliveredStatus(const PendingOperation* operation, DWORD error)
 }
 
 // Completes the application's request on its socket with the outcome: the routine, if it gave
-// one, is queued to its thread; otherwise its event and port are told.
+// one, is queued to its thread; otherwise its event and port are told. The error and flags,
+// which the layer's WSPGetOverlappedResult reads, go into the structure once the request is
+// known to be the socket's: a program that closed the handle itself (CloseHandle rather than
+// closesocket) may have let the structure go with it, and nothing is written there then. Only a
+// failure whose status is a bare Winsock error needs them before: the status alone does not say
+// it, while a system status is read as the platform reads it.
 static void DeliverTo(SOCKET socket, LPWSAOVERLAPPED user,
                       LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
                       DWORD status, DWORD error, DWORD bytes, DWORD flags)
 {
     int upcallError = 0;
     if (!routine) {
-        completeOverlappedRequest(socket, user, status, bytes, &upcallError);
+        BOOL statusTellsAll = status != error || error == 0;
+        if (!statusTellsAll) {
+            user->Offset = error;
+            user->OffsetHigh = flags;
+        }
+        if (completeOverlappedRequest(socket, user, status, bytes, &upcallError) == 0 &&
+            statusTellsAll) {
+            user->Offset = error;
+            user->OffsetHigh = flags;
+        }
         return;
     }
+    user->Offset = error;
+    user->OffsetHigh = flags;
     user->InternalHigh = bytes;
     user->Internal = status;
     auto* call = static_cast<RoutineCall*>(HeapAlloc(GetProcessHeap(), 0, sizeof(RoutineCall)));
@@ -81,8 +97,6 @@ void CompleteAnsweredRequest(SOCKET socket, LPWSAOVERLAPPED overlapped,
     WSATHREADID thread = {};
     if (threadId && !IsBadReadPtr(threadId, sizeof(*threadId)))
         thread = *threadId;
-    overlapped->Offset = 0;
-    overlapped->OffsetHigh = 0;
     DeliverTo(socket, overlapped, routine, &thread, 0, 0, bytes, 0);
 }
 
@@ -124,10 +138,6 @@ void FinishOperation(PendingOperation* operation, DWORD error, DWORD bytes, DWOR
     const OperationKindRow* row = FindOperationKind(operation->kind);
     if (!row || !row->flagsCell)
         flags = 0;   // only kinds with flags have any to tell
-    WSAOVERLAPPED* user = operation->userOverlapped;
-    user->Offset = error;
-    user->OffsetHigh = flags;
-    user->InternalHigh = bytes;
     if (error == 0 && row && row->counter == CountAccepted)
         AddToAcceptingSocket(operation, bytes);
     // Under the socket's lock, the report cannot overtake a close the application is making:

@@ -243,7 +243,7 @@ static void ReportIoctlCompletion(PendingOperation* op, SocketContext* context, 
 // Indexed by OperationKind.
 static const OperationKindRow KindTable[] = {
     {},                                                                               // 0
-    {CallIoctl, IoctlBytes, nullptr, CountNothing, ReportIoctlCompletion, FALSE},
+    {CallIoctl, IoctlBytes, nullptr, CountNothing, ReportIoctlCompletion, FALSE, TRUE},
     {CallRecv, TransferBytes, TransferFlags, CountReceived, ReportRecvCompletion, TRUE},
     {CallRecvFrom, TransferBytes, TransferFlags, CountReceived, ReportRecvFromCompletion, TRUE},
     {CallSend, TransferBytes, TransferFlags, CountSent, ReportSendCompletion, TRUE},

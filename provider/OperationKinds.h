@@ -17,6 +17,8 @@ struct OperationKindRow {
     void (*report)(PendingOperation* operation, SocketContext* context, DWORD error, DWORD bytes,
                    DWORD flags);
     BOOL copiesBuffers;   // owns a copy of the caller's WSABUF array
+    BOOL countsFailures = FALSE;  // a call refused at once still gives its byte count (the size a
+                                  // control request needed)
 };
 
 // The row of a kind, or null for a kind no entry issues yet.

@@ -334,9 +334,11 @@ void DiscardOperation(PendingOperation* operation)
 // error and the cells' values, and nothing is delivered.
 static int FailAtOnce(PendingOperation* operation, int error)
 {
-    // Status and byte count stay as the call left them, in progress, as the platform leaves
-    // them for a call refused at once.
+    // Status and byte count are what the call below left in the record's own, which began
+    // with the caller's: the platform leaves some untouched and marks others in progress.
     WSAOVERLAPPED* user = operation->userOverlapped;
+    user->Internal = operation->overlapped.Internal;
+    user->InternalHigh = operation->overlapped.InternalHigh;
     user->Offset = static_cast<DWORD>(error);
     user->OffsetHigh = FlagsCellValue(operation);
     FreeBufferCopy(operation);
@@ -363,7 +365,17 @@ static BOOL CompletesDespiteError(const PendingOperation* operation)
 // The system has already given the operation below its outcome.
 static BOOL OverBelow(const PendingOperation* operation)
 {
-    return operation->overlapped.Internal != WSS_OPERATION_IN_PROGRESS;
+    ULONG_PTR status = operation->overlapped.Internal;
+    return status != WSS_OPERATION_IN_PROGRESS && status != operation->callerStatus;
+}
+
+// A refusal at once, with the byte count where the kind gives one even then.
+static int RefuseAtOnce(PendingOperation* operation, const OperationKindRow* row, int error,
+                        ImmediateResult immediate)
+{
+    if (row->countsFailures)
+        WriteCell(immediate.bytes, BytesCellValue(operation));
+    return FailAtOnce(operation, error);
 }
 
 static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
@@ -387,7 +399,6 @@ static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
     // a packet that comes while the call is still below is left to this thread.
     operation->holders = 2;
     operation->phase = PhaseIssuing;
-    operation->overlapped.Internal = WSS_OPERATION_IN_PROGRESS;
     int error = row->call(operation, nullptr, thread);
     // The system may already have the outcome for this thread to take in: a wait that takes
     // no time lets it.
@@ -409,7 +420,7 @@ static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
         return error;
     }
     if (!doneAtOnce)
-        return FailAtOnce(operation, error);   // no packet comes for a call refused at once
+        return RefuseAtOnce(operation, row, error, immediate);   // no packet comes for it
     // Done at once: the application sees the outcome before the call returns, as it would
     // without the layer, and its port, event or routine still hear of it.
     InterlockedExchange(&operation->phase, PhaseIssuer);
@@ -455,7 +466,7 @@ static int ExecuteInPlace(PendingOperation* operation, ImmediateResult immediate
         return WSA_IO_PENDING;
     }
     if (error != 0)
-        return FailAtOnce(operation, error);
+        return RefuseAtOnce(operation, row, error, immediate);
     WriteCell(immediate.bytes, BytesCellValue(operation));
     WriteCell(immediate.flags, FlagsCellValue(operation));
     CompleteOperation(WSA_IO_PENDING, 0, &operation->overlapped, 0);
@@ -466,7 +477,13 @@ int IssueOperation(PendingOperation* operation, SocketContext* context,
                    ImmediateResult immediate)
 {
     WSAOVERLAPPED* user = operation->userOverlapped;
+    operation->callerStatus = operation->overlapped.Internal = user->Internal;
+    operation->overlapped.InternalHigh = user->InternalHigh;
     user->Internal = WSS_OPERATION_IN_PROGRESS;
+    // The outcome's error and flags come at completion; none of an earlier request is left
+    // to be read meanwhile.
+    user->Offset = 0;
+    user->OffsetHigh = 0;
     if (!(context->flags & WSA_FLAG_OVERLAPPED))
         return ExecuteInPlace(operation, immediate);
     if (!managerRunning)

@@ -145,6 +145,10 @@ struct PendingOperation {
     // neither holds it any more (holders).
     volatile LONG phase;
     volatile LONG holders;
+    // The status the caller's overlapped held before the call. The record's own starts with
+    // it and the caller's count, so that a call refused at once leaves in the caller's what it
+    // would have left there without the layer.
+    ULONG_PTR callerStatus;
 };
 
 const int OperationBlockSize = 100;

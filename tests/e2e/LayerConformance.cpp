@@ -100,6 +100,17 @@ void ControlRequestsDoneAtOnce()
           static_cast<unsigned long>(overlapped.InternalHigh));
     ExpectPacketNow(port, &overlapped, 0, 0, "overlapped FIONBIO");
 
+    // One with output: its count in the call's cell, none in the packet.
+    u_long waiting = 0xdeadbeef;
+    size = 0xdeadbeef;
+    overlapped.Internal = overlapped.InternalHigh = 0xdeadbeef;
+    result = WSAIoctl(s, FIONREAD, nullptr, 0, &waiting, sizeof waiting, &size, &overlapped,
+                      nullptr);
+    Check(result == 0 && waiting == 0 && size == sizeof waiting,
+          "overlapped FIONREAD: %d, error %d, value %lu, size %lu", result, WSAGetLastError(),
+          waiting, size);
+    ExpectPacketNow(port, &overlapped, 0, 0, "overlapped FIONREAD");
+
     // Without a cell for the byte count the request is refused, as without an overlapped.
     result = WSAIoctl(s, FIONBIO, &one, sizeof one, nullptr, 0, nullptr, &overlapped, nullptr);
     CheckSocketError(result, WSAEFAULT, "overlapped FIONBIO without a byte count");
