@@ -111,6 +111,19 @@ void ControlRequestsDoneAtOnce()
           waiting, size);
     ExpectPacketNow(port, &overlapped, 0, 0, "overlapped FIONREAD");
 
+    // An event does not keep the packet from the port.
+    overlapped = {};
+    overlapped.hEvent = WSACreateEvent();
+    result = WSAIoctl(s, FIONREAD, nullptr, 0, &waiting, sizeof waiting, &size, &overlapped,
+                      nullptr);
+    Check(result == 0, "FIONREAD with an event and a port: %d, error %d", result,
+          WSAGetLastError());
+    Check(WaitForSingleObject(overlapped.hEvent, 0) == WAIT_OBJECT_0,
+          "FIONREAD with an event and a port: the event is not set");
+    ExpectPacketNow(port, &overlapped, 0, 0, "FIONREAD with an event and a port");
+    WSACloseEvent(overlapped.hEvent);
+    overlapped = {};
+
     // Without a cell for the byte count the request is refused, as without an overlapped.
     result = WSAIoctl(s, FIONBIO, &one, sizeof one, nullptr, 0, nullptr, &overlapped, nullptr);
     CheckSocketError(result, WSAEFAULT, "overlapped FIONBIO without a byte count");
