@@ -22,23 +22,25 @@ struct SelectSet {
     u_int count;                // handles it held on entry
     SOCKET handles[SelectSetLimit];
     SocketContext* contexts[SelectSetLimit];   // null for an unknown handle
+    // What each handle was given below as: a socket closed during the select forgets its
+    // lower socket, but the answer still names it.
+    SOCKET lowerHandles[SelectSetLimit];
     LowerSet lowerSet;
 };
 
-static void AddOnce(SOCKET* array, u_int* count, SOCKET handle)
+// TRUE when the handle was added, FALSE when the array had it already or is full.
+static BOOL AddOnce(SOCKET* array, u_int* count, SOCKET handle)
 {
     for (u_int i = 0; i < *count; i++) {
         if (array[i] == handle)
-            return;
+            return FALSE;
     }
-    if (*count < SelectSetLimit)
-        array[(*count)++] = handle;
+    if (*count >= SelectSetLimit)
+        return FALSE;
+    array[(*count)++] = handle;
+    return TRUE;
 }
 
-static SOCKET LowerHandle(const SelectSet& set, u_int i)
-{
-    return set.contexts[i] ? set.contexts[i]->lowerSocket : set.handles[i];
-}
 
 // Looks every handle up; a known one is replaced by its lower socket. 0, WSAEFAULT for a set the
 // application cannot have, or WSAENOBUFS for an oversized one.
@@ -60,27 +62,30 @@ static int TranslateSet(SelectSet& set, LowerProvider** firstProvider)
         int lookupError = 0;
         set.handles[i] = set.applicationSet->fd_array[i];
         set.contexts[i] = FindContext(set.handles[i], &lookupError);
+        set.lowerHandles[i] = set.contexts[i] ? set.contexts[i]->lowerSocket : set.handles[i];
         set.count = i + 1;
         if (set.contexts[i] && !*firstProvider)
             *firstProvider = set.contexts[i]->provider;
-        AddOnce(set.lowerSet.fd_array, &set.lowerSet.fd_count, LowerHandle(set, i));
+        AddOnce(set.lowerSet.fd_array, &set.lowerSet.fd_count, set.lowerHandles[i]);
     }
     return 0;
 }
 
-static void RebuildSet(SelectSet& set, int readyCount)
+// Adds the set's ready handles to the application's set, which was emptied before any set was
+// rebuilt: a program may pass one set as two of the three, and then gets both answers in it.
+// Returns how many handles were added.
+static int RebuildSet(SelectSet& set)
 {
     if (!set.applicationSet)
-        return;
-    set.applicationSet->fd_count = 0;
-    int counted = 0;
-    for (u_int i = 0; i < set.count && counted < readyCount; i++) {
-        if (!upcallTable.lpWPUFDIsSet(LowerHandle(set, i),
-                                      reinterpret_cast<fd_set*>(&set.lowerSet)))
-            continue;
-        counted++;
-        AddOnce(set.applicationSet->fd_array, &set.applicationSet->fd_count, set.handles[i]);
+        return 0;
+    int added = 0;
+    for (u_int i = 0; i < set.count; i++) {
+        if (upcallTable.lpWPUFDIsSet(set.lowerHandles[i],
+                                     reinterpret_cast<fd_set*>(&set.lowerSet)))
+            added += AddOnce(set.applicationSet->fd_array, &set.applicationSet->fd_count,
+                             set.handles[i]);
     }
+    return added;
 }
 
 static void ReleaseSet(SelectSet& set)
@@ -121,8 +126,14 @@ int WSPAPI WSPSelect(int nfds, fd_set* readfds, fd_set* writefds, fd_set* except
         result = provider->procTable.lpWSPSelect(nfds, lowerSets[0], lowerSets[1], lowerSets[2],
                                                  timeout, lpErrno);
         SetBlockingProvider(nullptr);
-        for (int i = 0; i < 3 && result != SOCKET_ERROR; i++)
-            RebuildSet(sets[i], result);
+        if (result != SOCKET_ERROR) {
+            for (int i = 0; i < 3; i++)
+                if (sets[i].applicationSet)
+                    sets[i].applicationSet->fd_count = 0;
+            result = 0;
+            for (int i = 0; i < 3; i++)
+                result += RebuildSet(sets[i]);
+        }
     }
     for (int i = 0; i < 3; i++)
         ReleaseSet(sets[i]);

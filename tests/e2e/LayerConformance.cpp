@@ -311,6 +311,46 @@ void ExtensionRequests()
     Step("extension requests: completed without bytes, unknown ones refused untouched");
 }
 
+DWORD WINAPI SelectOnListener(void* parameter)
+{
+    SOCKET listener = *static_cast<SOCKET*>(parameter);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener, &readable);
+    timeval limit = {5, 0};
+    int result = select(0, &readable, nullptr, nullptr, &limit);
+    return result == 1 && FD_ISSET(listener, &readable) ? 0 : 1;
+}
+
+// select with one set passed as two of the three gets both answers in it, counted once per
+// handle; a socket closed while another thread selects on it wakes that select, named ready.
+void SelectAnswers()
+{
+    TcpPair pair = MakeTcpPair(AF_INET);
+    CheckSocketCall(send(pair.client, "x", 1, 0), "send");
+    Check(WaitReadable(pair.server, kWaitMs), "the byte did not arrive");
+    fd_set both;
+    FD_ZERO(&both);
+    FD_SET(pair.client, &both);
+    FD_SET(pair.server, &both);
+    timeval limit = {5, 0};
+    int result = select(0, &both, &both, nullptr, &limit);
+    Check(result == 2 && FD_ISSET(pair.client, &both) && FD_ISSET(pair.server, &both),
+          "select with one set as read and write: %d, %u handles", result, both.fd_count);
+    CloseTcpPair(pair);
+
+    SOCKET listener = MakeListener(AF_INET);
+    HANDLE thread = CreateThread(nullptr, 0, SelectOnListener, &listener, 0, nullptr);
+    Sleep(300);
+    closesocket(listener);
+    DWORD code = 2;
+    Check(WaitForSingleObject(thread, kWaitMs) == WAIT_OBJECT_0 &&
+              GetExitCodeThread(thread, &code) && code == 0,
+          "a select on a socket closed meanwhile did not name it ready (%lu)", code);
+    CloseHandle(thread);
+    Step("select: a set passed twice gets both answers; a close wakes a select on the socket");
+}
+
 // A receive under way on a socket bound to a port, its overlapped on this frame's stack, and
 // the socket's handle closed with CloseHandle rather than closesocket.
 __attribute__((noinline)) void LeaveReceiveOfClosedHandle(SOCKET s, HANDLE port)
@@ -360,6 +400,7 @@ const struct {
     {"receive", ReceivesDoneAtOnce},
     {"statuses", ResultsOfStatusesTheProgramSet},
     {"extensions", ExtensionRequests},
+    {"select", SelectAnswers},
     {"closehandle", HandleClosedWithCloseHandle},
 };
 
