@@ -1,4 +1,5 @@
 // Socket control calls: control codes, options, event selection and shutdown.
+#include "ChainIdentity.h"
 #include "ControlReports.h"
 #include "Entries.h"
 #include "Formatting.h"
@@ -9,7 +10,7 @@
 #include <cstddef>
 #include <cstring>
 
-// The narrow protocol record: everything before the name as it is, then the name in ANSI.
+// The fields the narrow and wide protocol records share, all before the name.
 const int ProtocolInfoNameOffset = offsetof(WSAPROTOCOL_INFOA, szProtocol);
 
 // The handle of the socket below, which the layer gives itself: the provider below would name
@@ -132,27 +133,16 @@ int WSPAPI WSPIoctl(SOCKET s, DWORD dwIoControlCode, LPVOID lpvInBuffer, DWORD c
     return result;
 }
 
-// The application asks about the chain it opened, not about the provider below it.
-static int AnswerProtocolInfo(const SocketContext* context, int optname, char* optval,
-                              LPINT optlen, LPINT lpErrno)
+// The provider below describes the socket, and its checks and sizes are the ones the application
+// would meet without the layer; the record names the chain the socket was opened through, so that
+// a socket made from it is traced too.
+static int ForwardProtocolInfo(SocketContext* context, int level, int optname, char* optval,
+                               LPINT optlen, LPINT lpErrno)
 {
-    const WSAPROTOCOL_INFOW& chain = context->provider->chainProtocolInfo;
-    int needed = optname == SO_PROTOCOL_INFOW ? sizeof(WSAPROTOCOL_INFOW) : sizeof(WSAPROTOCOL_INFOA);
-    // Checked before anything is written, as the platform checks them: a bad pointer from the
-    // application is its error, never a fault inside the layer.
-    if (IsBadWritePtr(optlen, sizeof(int)) || *optlen < needed || IsBadWritePtr(optval, needed)) {
-        *lpErrno = WSAEFAULT;
-        return SOCKET_ERROR;
-    }
-    *optlen = needed;
-    if (optname == SO_PROTOCOL_INFOW) {
-        memcpy(optval, &chain, sizeof(chain));
-    } else {
-        memcpy(optval, &chain, ProtocolInfoNameOffset);
-        WideCharToMultiByte(CP_ACP, 0, chain.szProtocol, -1, optval + ProtocolInfoNameOffset,
-                            WSAPROTOCOL_LEN + 1, nullptr, nullptr);
-    }
-    return 0;
+    int result = CALL_LOWER(context, lpWSPGetSockOpt, level, optname, optval, optlen, lpErrno);
+    if (result == 0 && !IsBadWritePtr(optval, ProtocolInfoNameOffset))
+        TakeEntryIdentity(optval, context->provider->chainProtocolInfo);
+    return result;
 }
 
 int WSPAPI WSPGetSockOpt(SOCKET s, int level, int optname, char* optval, LPINT optlen,
@@ -163,7 +153,7 @@ int WSPAPI WSPGetSockOpt(SOCKET s, int level, int optname, char* optval, LPINT o
         [&](SocketContext* context) {
             if (level == SOL_SOCKET &&
                 (optname == SO_PROTOCOL_INFOW || optname == SO_PROTOCOL_INFOA))
-                return AnswerProtocolInfo(context, optname, optval, optlen, lpErrno);
+                return ForwardProtocolInfo(context, level, optname, optval, optlen, lpErrno);
             return CALL_LOWER(context, lpWSPGetSockOpt, level, optname, optval, optlen, lpErrno);
         },
         [&](int result, SocketContext*) {

@@ -1,5 +1,6 @@
 // Entries the layer answers itself or routes without a socket of their own: select, overlapped
 // results, blocking-call cancellation, cleanup, duplication and address conversion.
+#include "ChainIdentity.h"
 #include "Entries.h"
 #include "HiddenWindow.h"
 #include "OverlappedManager.h"
@@ -228,13 +229,10 @@ int WSPAPI WSPDuplicateSocket(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOW l
 {
     return ForwardOnSocket(s, lpErrno, SOCKET_ERROR, [&](SocketContext* context) {
         int result = CALL_LOWER(context, lpWSPDuplicateSocket, dwProcessId, lpProtocolInfo, lpErrno);
-        if (result == 0) {
-            // The other process must open the layered chain; the reserved value is the lower
-            // provider's key to the duplicated socket.
-            DWORD reserved = lpProtocolInfo->dwProviderReserved;
-            *lpProtocolInfo = context->provider->chainProtocolInfo;
-            lpProtocolInfo->dwProviderReserved = reserved;
-        }
+        // The other process must open the layered chain; the rest is the provider below's
+        // description of the socket and its key to the duplicate.
+        if (result == 0)
+            TakeEntryIdentity(lpProtocolInfo, context->provider->chainProtocolInfo);
         return result;
     });
 }

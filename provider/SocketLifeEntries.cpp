@@ -1,4 +1,5 @@
 // The entries that begin and end a socket's life: WSPSocket and WSPCloseSocket.
+#include "ChainIdentity.h"
 #include "Entries.h"
 #include "SocketContext.h"
 #include "SocketLifeReports.h"
@@ -48,23 +49,50 @@ LowerProvider* FindLowerEntry(int addressFamily, int socketType, int protocol,
     return nullptr;
 }
 
+// The chain that serves the request, and the protocol information the provider below gets.
+// A chain the information names gets the application's request as it stands, addressed to the
+// entry below, so that the provider there takes its values and gives its errors as it would
+// without the layer. Without one the chain is looked for by family, type and protocol.
+static LowerProvider* ChooseChain(int af, int type, int protocol,
+                                  const WSAPROTOCOL_INFOW* protocolInfo,
+                                  WSAPROTOCOL_INFOW* passedDown, int* errorCell)
+{
+    LowerProvider* provider = protocolInfo ? FindChainNamedBy(*protocolInfo) : nullptr;
+    if (provider) {
+        *passedDown = *protocolInfo;
+        if (provider->nextProtocolInfo.ProtocolChain.ChainLen == BASE_PROTOCOL)
+            TakeEntryIdentity(passedDown, provider->nextProtocolInfo);
+        return provider;
+    }
+    ResolveSocketRequest(protocolInfo, &af, &type, &protocol);
+    provider = FindLowerEntry(af, type, protocol, protocolInfo, errorCell);
+    if (!provider)
+        return nullptr;
+    BOOL baseBelow = provider->nextProtocolInfo.ProtocolChain.ChainLen == BASE_PROTOCOL;
+    *passedDown = baseBelow || !protocolInfo ? provider->nextProtocolInfo : *protocolInfo;
+    if (protocolInfo)
+        passedDown->dwProviderReserved = protocolInfo->dwProviderReserved;
+    return provider;
+}
+
+// A value left to the protocol information, as the provider below reads it.
+static int FromProtocolInfo(int requested, int fromInfo)
+{
+    return requested == 0 || requested == FROM_PROTOCOL_INFO ? fromInfo : requested;
+}
+
 SOCKET WSPAPI WSPSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpProtocolInfo,
                         GROUP g, DWORD dwFlags, LPINT lpErrno)
 {
     *lpErrno = 0;
-    int family = af, socketType = type, resolvedProtocol = protocol;
-    ResolveSocketRequest(lpProtocolInfo, &family, &socketType, &resolvedProtocol);
     SOCKET result = INVALID_SOCKET;
-    LowerProvider* provider =
-        FindLowerEntry(family, socketType, resolvedProtocol, lpProtocolInfo, lpErrno);
+    WSAPROTOCOL_INFOW passedDown;
+    LowerProvider* provider = nullptr;
+    if (lpProtocolInfo && IsBadReadPtr(lpProtocolInfo, sizeof(*lpProtocolInfo)))
+        *lpErrno = WSAEFAULT;
+    else
+        provider = ChooseChain(af, type, protocol, lpProtocolInfo, &passedDown, lpErrno);
     if (provider) {
-        if (lpProtocolInfo)
-            provider->nextProtocolInfo.dwProviderReserved = lpProtocolInfo->dwProviderReserved;
-        BOOL baseBelow = provider->nextProtocolInfo.ProtocolChain.ChainLen == BASE_PROTOCOL;
-        WSAPROTOCOL_INFOW passedDown =
-            baseBelow || !lpProtocolInfo ? provider->nextProtocolInfo : *lpProtocolInfo;
-        if (lpProtocolInfo)
-            passedDown.dwProviderReserved = lpProtocolInfo->dwProviderReserved;
         SetBlockingProvider(provider);
         SOCKET lowerSocket =
             provider->procTable.lpWSPSocket(af, type, protocol, &passedDown, g, dwFlags, lpErrno);
@@ -74,10 +102,9 @@ SOCKET WSPAPI WSPSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpPr
                                      : WrapLowerSocket(provider, lowerSocket, nullptr, lpErrno);
         if (context) {
             result = context->layeredHandle;
-            provider->nextProtocolInfo.dwProviderReserved = 0;
-            context->addressFamily = family;
-            context->socketType = socketType;
-            context->protocol = resolvedProtocol;
+            context->addressFamily = FromProtocolInfo(af, passedDown.iAddressFamily);
+            context->socketType = FromProtocolInfo(type, passedDown.iSocketType);
+            context->protocol = FromProtocolInfo(protocol, passedDown.iProtocol);
             context->flags = dwFlags;
         }
     }

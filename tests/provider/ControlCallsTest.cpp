@@ -41,7 +41,7 @@ TEST_F(ControlCallsTest, OptionsShowTheirValueOnlyWhenTheCallSucceeded)
                                                   reinterpret_cast<char*>(&value), &length, &error));
     EXPECT_EQ(WSAENOTSOCK, error);
 
-    // The chain's own protocol record is answered by the layer, and a short buffer refused.
+    // The protocol record comes from below, which refuses a short buffer.
     std::vector<char> info(sizeof(WSAPROTOCOL_INFOW));
     length = sizeof(WSAPROTOCOL_INFOW) - 1;
     EXPECT_EQ(SOCKET_ERROR,

@@ -271,3 +271,12 @@ TEST_F(EndToEndTest, ASocketDuplicatedIntoAnotherProcessCarriesTheConnection)
         << "the original closes in this process while its duplicate lives on\n"
         << Describe(records);
 }
+
+TEST_F(EndToEndTest, SocketsLeftToTheirEntryOrRecordComeOutAsWithoutTheLayer)
+{
+    auto records = Trace("socketrequests.exe");   // exit 0: every answer as expected
+    std::vector<std::string> lines = Generalized(records);
+    EXPECT_EQ(lines.end(), std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+                  return line.find("could not be created") != std::string::npos;
+              })) << Describe(records);
+}

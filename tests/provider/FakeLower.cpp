@@ -1,5 +1,6 @@
 #include "FakeLower.h"
 #include <mswsock.h>
+#include <cstddef>
 #include <cstring>
 
 static FakeLowerControl control;
@@ -318,15 +319,45 @@ static int WSPAPI FakeAsyncSelect(SOCKET s, HWND window, unsigned int message, L
     return ConnectionCall(s, lpErrno);
 }
 
-// Every option reads as optionValue.
-static int WSPAPI FakeGetSockOpt(SOCKET s, int, int, char* value, LPINT length, LPINT lpErrno)
+// The protocol record is the description, checked as the system checks it: a longer buffer
+// keeps the length it was given.
+static int ProtocolRecord(int name, char* value, LPINT length, LPINT lpErrno)
+{
+    const int nameOffset = offsetof(WSAPROTOCOL_INFOA, szProtocol);
+    int size = name == SO_PROTOCOL_INFOW ? sizeof(WSAPROTOCOL_INFOW) : sizeof(WSAPROTOCOL_INFOA);
+    if (IsBadWritePtr(length, sizeof(int)) || *length < size || IsBadWritePtr(value, size))
+        return Fail(lpErrno, WSAEFAULT);
+    if (name == SO_PROTOCOL_INFOW) {
+        memcpy(value, &control.description, size);
+        return 0;
+    }
+    memcpy(value, &control.description, nameOffset);
+    WideCharToMultiByte(CP_ACP, 0, control.description.szProtocol, -1, value + nameOffset,
+                        WSAPROTOCOL_LEN + 1, nullptr, nullptr);
+    return 0;
+}
+
+// Every other option reads as optionValue.
+static int WSPAPI FakeGetSockOpt(SOCKET s, int level, int name, char* value, LPINT length,
+                                 LPINT lpErrno)
 {
     if (ConnectionCall(s, lpErrno) != 0)
         return SOCKET_ERROR;
+    if (level == SOL_SOCKET && (name == SO_PROTOCOL_INFOW || name == SO_PROTOCOL_INFOA))
+        return ProtocolRecord(name, value, length, lpErrno);
     if (*length < static_cast<int>(sizeof(int)))
         return Fail(lpErrno, WSAEFAULT);
     memcpy(value, &control.optionValue, sizeof(int));
     *length = sizeof(int);
+    return 0;
+}
+
+static int WSPAPI FakeDuplicateSocket(SOCKET s, DWORD, LPWSAPROTOCOL_INFOW info, LPINT lpErrno)
+{
+    if (ConnectionCall(s, lpErrno) != 0)
+        return SOCKET_ERROR;
+    *info = control.description;
+    info->dwProviderReserved = control.duplicateKey;
     return 0;
 }
 
@@ -356,7 +387,6 @@ static int WSPAPI FakeCleanup(LPINT)
     }
 
 UNSUPPORTED(FakeAddressToString, INT, LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD)
-UNSUPPORTED(FakeDuplicateSocket, int, SOCKET, DWORD, LPWSAPROTOCOL_INFOW)
 UNSUPPORTED(FakeEnumNetworkEvents, int, SOCKET, WSAEVENT, LPWSANETWORKEVENTS)
 UNSUPPORTED(FakeRecvDisconnect, int, SOCKET, LPWSABUF)
 UNSUPPORTED(FakeSendDisconnect, int, SOCKET, LPWSABUF)

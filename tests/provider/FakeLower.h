@@ -35,8 +35,11 @@ struct FakeLowerControl {
     int closeError;            // non-zero: WSPCloseSocket fails with it
     SOCKET lingerFailSocket;   // setting SO_LINGER on this socket fails
     int readyCount;            // sockets WSPSelect reports readable (the first ones of the read set)
-    int connectionError;       // non-zero: bind, listen, connect, the names, join and the two
-                               // selects fail with it
+    int connectionError;       // non-zero: bind, listen, connect, the names, join, the two
+                               // selects, duplication and the protocol record fail with it
+    WSAPROTOCOL_INFOW description;   // every socket's protocol record (SO_PROTOCOL_INFO and
+                                     // duplication)
+    DWORD duplicateKey;        // what duplication leaves in dwProviderReserved
     BOOL joinMakesSocket;      // WSPJoinLeaf answers with a new socket, not the joining one
     int optionValue;           // what WSPGetSockOpt reads for every option
     int setOptionError;        // non-zero: WSPSetSockOpt fails with it

@@ -3,6 +3,7 @@
 #include "Channel.h"
 #include "Entries.h"
 #include "SocketContext.h"
+#include <cstring>
 
 class SocketLifeTest : public ViewerLayerTest {
 protected:
@@ -40,9 +41,13 @@ struct CreationCase {
 TEST_F(SocketLifeTest, CreationPicksTheChainOrFailsWithTheRightCode)
 {
     WSAPROTOCOL_INFOW udpInfo = fakeCatalog.entries[1];
+    // Information that names no chain of ours is matched by what it describes.
+    const DWORD unknownId = 9999;
     WSAPROTOCOL_INFOW otherFlags = fakeCatalog.entries[0];
+    otherFlags.dwCatalogEntryId = unknownId;
     otherFlags.dwServiceFlags1 |= XP1_QOS_SUPPORTED;
     WSAPROTOCOL_INFOW ifsOnly = fakeCatalog.entries[0];
+    ifsOnly.dwCatalogEntryId = unknownId;
     ifsOnly.dwServiceFlags1 &= ~XP1_IFS_HANDLES;
     const CreationCase cases[] = {
         {"tcp", AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, LayerTcpChainId,
@@ -104,6 +109,73 @@ TEST_F(SocketLifeTest, CreationPicksTheChainOrFailsWithTheRightCode)
         EXPECT_EQ(RecordSocketCreated, records[0].Kind());
         EXPECT_EQ(static_cast<DWORD>(s), records[0].Word(1));
         EXPECT_EQ(8u, records[0].PayloadLength());
+    }
+}
+
+struct NamedChainCase {
+    const char* name;
+    int family, type, protocol;
+    WSAPROTOCOL_INFOW info;
+    int lowerError;               // what the provider below answers
+    DWORD expectedChain;
+    DWORD expectedLowerEntry;     // the entry the provider below is addressed as
+    int expectedType;             // the socket's type, as the provider below takes it
+};
+
+// The Winsock layer has already chosen the chain by the time the layer is called; the request
+// goes below as the application made it, and the provider there answers it.
+TEST_F(SocketLifeTest, CreationThroughANamedChainLeavesTheRequestToTheProviderBelow)
+{
+    WSAPROTOCOL_INFOW tcpChain = fakeCatalog.entries[0];
+    WSAPROTOCOL_INFOW udpChain = fakeCatalog.entries[1];
+    WSAPROTOCOL_INFOW datagramOnTcpChain = tcpChain;
+    datagramOnTcpChain.iSocketType = SOCK_DGRAM;
+    datagramOnTcpChain.iProtocol = IPPROTO_UDP;
+    WSAPROTOCOL_INFOW nothingKnown = tcpChain;
+    nothingKnown.iAddressFamily = nothingKnown.iSocketType = nothingKnown.iProtocol = -1;
+    WSAPROTOCOL_INFOW fromLayerAbove = udpChain;
+    fromLayerAbove.dwCatalogEntryId = OtherUdpChainId;
+    fromLayerAbove.ProtocolChain.ChainLen = 3;
+    DWORD aboveUs[] = {OtherLayerId, LayerId, BaseUdpId};
+    memcpy(fromLayerAbove.ProtocolChain.ChainEntries, aboveUs, sizeof(aboveUs));
+    const NamedChainCase cases[] = {
+        {"type left to the entry", AF_INET, 0, IPPROTO_TCP, tcpChain, 0, LayerTcpChainId,
+         BaseTcpId, SOCK_STREAM},
+        {"only a protocol", 0, 0, IPPROTO_UDP, udpChain, 0, LayerUdpChainId, BaseUdpId,
+         SOCK_DGRAM},
+        {"everything left to the entry", 0, 0, 0, tcpChain, 0, LayerTcpChainId, BaseTcpId,
+         SOCK_STREAM},
+        {"the application's own values", 0, 0, 0, datagramOnTcpChain, 0, LayerTcpChainId,
+         BaseTcpId, SOCK_DGRAM},
+        {"refused below", 0, 0, IPPROTO_UDP, nothingKnown, WSAEAFNOSUPPORT, 0, BaseTcpId, 0},
+        {"chain of a layer above", AF_INET, SOCK_DGRAM, 0, fromLayerAbove, 0, LayerUdpChainId,
+         BaseUdpId, SOCK_DGRAM},
+    };
+    for (const NamedChainCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        base->socketError = row.lowerError;
+        error = static_cast<int>(0xdeadbeef);
+        WSAPROTOCOL_INFOW info = row.info;
+        SOCKET s = WSPSocket(row.family, row.type, row.protocol, &info, 0, 0, &error);
+        EXPECT_EQ(row.family, base->socketFamily) << "the values go down as the caller gave them";
+        EXPECT_EQ(row.type, base->socketType);
+        EXPECT_EQ(row.protocol, base->socketProtocol);
+        EXPECT_EQ(row.expectedLowerEntry, base->socketInfo.dwCatalogEntryId);
+        EXPECT_EQ(BASE_PROTOCOL, base->socketInfo.ProtocolChain.ChainLen);
+        EXPECT_EQ(row.info.iAddressFamily, base->socketInfo.iAddressFamily);
+        EXPECT_EQ(row.info.iSocketType, base->socketInfo.iSocketType);
+        EXPECT_EQ(row.info.iProtocol, base->socketInfo.iProtocol);
+        if (row.lowerError) {
+            EXPECT_EQ(INVALID_SOCKET, s);
+            EXPECT_EQ(row.lowerError, error) << "the error below reaches the application";
+            continue;
+        }
+        ASSERT_NE(INVALID_SOCKET, s) << "error " << error;
+        SocketContext* context = ContextOf(s);
+        ASSERT_NE(nullptr, context);
+        EXPECT_EQ(row.expectedChain, context->provider->chainProtocolInfo.dwCatalogEntryId);
+        EXPECT_EQ(row.expectedType, context->socketType);
+        EXPECT_EQ(0, table.lpWSPCloseSocket(s, &error));
     }
 }
 
