@@ -115,6 +115,10 @@ BOOL PASCAL LayerAcceptEx(SOCKET sListenSocket, SOCKET sAcceptSocket, PVOID lpOu
                           DWORD dwRemoteAddressLength, LPDWORD lpdwBytesReceived,
                           LPOVERLAPPED lpOverlapped)
 {
+    // The platform marks the request under way before it looks at the sockets, so a refusal
+    // leaves it so.
+    if (lpOverlapped && !IsBadWritePtr(lpOverlapped, sizeof(*lpOverlapped)))
+        lpOverlapped->Internal = WSS_OPERATION_IN_PROGRESS;
     SocketContext *listening, *accepting;
     int error = FindAcceptExContexts(sListenSocket, sAcceptSocket, &listening, &accepting);
     if (error) {

@@ -291,6 +291,18 @@ void ExtensionRequests()
               routineCalls.error == 0 && routineCalls.bytes == 0,
           "AcceptEx request with a routine: %d calls", routineCalls.count);
 
+    // AcceptEx marks the request under way before it looks at its sockets.
+    auto acceptExCall = reinterpret_cast<LPFN_ACCEPTEX>(function);
+    char addresses[2 * (sizeof(sockaddr_in6) + 16)];
+    overlapped = {};
+    overlapped.Internal = 0xdeadbeef;
+    BOOL accepted = acceptExCall(INVALID_SOCKET, s, addresses, 0, sizeof(sockaddr_in6) + 16,
+                                 sizeof(sockaddr_in6) + 16, &size, &overlapped);
+    Check(!accepted && WSAGetLastError() == WSAENOTSOCK,
+          "AcceptEx on no listening socket: %d, error %d", accepted, WSAGetLastError());
+    Check(overlapped.Internal == StatusPending, "AcceptEx refused at once: status %#lx",
+          static_cast<unsigned long>(overlapped.Internal));
+
     // ConnectEx refused at once leaves the structure in progress, as the call set it.
     auto connectEx = static_cast<LPFN_CONNECTEX>(nullptr);
     GUID connectExId = WSAID_CONNECTEX;
