@@ -323,6 +323,42 @@ void ExtensionRequests()
     Step("extension requests: completed without bytes, unknown ones refused untouched");
 }
 
+// Socket creation: what the catalog fills in, and the errors of requests it cannot meet.
+void SocketCreation()
+{
+    const struct {
+        int family, type, protocol;
+        int error;          // 0: made
+        int madeType;
+    } rows[] = {
+        {AF_INET, 0, IPPROTO_TCP, 0, SOCK_STREAM},
+        {AF_INET, 0, IPPROTO_UDP, 0, SOCK_DGRAM},
+        {AF_INET, SOCK_STREAM, 0, 0, SOCK_STREAM},
+        {0xdead, SOCK_STREAM, 0, WSAEAFNOSUPPORT, 0},
+        {AF_INET, 0xdead, 0, WSAESOCKTNOSUPPORT, 0},
+        {AF_INET, SOCK_STREAM, 0xdead, WSAEPROTONOSUPPORT, 0},
+        {AF_INET, SOCK_STREAM, IPPROTO_UDP, WSAEPROTONOSUPPORT, 0},
+    };
+    for (const auto& row : rows) {
+        WSASetLastError(0);
+        SOCKET s = WSASocketW(row.family, row.type, row.protocol, nullptr, 0,
+                              WSA_FLAG_OVERLAPPED);
+        int error = s == INVALID_SOCKET ? WSAGetLastError() : 0;
+        Check(error == row.error, "WSASocket(%d, %d, %d): error %d, expected %d", row.family,
+              row.type, row.protocol, error, row.error);
+        if (s == INVALID_SOCKET)
+            continue;
+        int type = 0, length = sizeof type;
+        CheckSocketCall(getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type),
+                                   &length),
+                        "getsockopt(SO_TYPE)");
+        Check(type == row.madeType, "WSASocket(%d, %d, %d): type %d, expected %d", row.family,
+              row.type, row.protocol, type, row.madeType);
+        closesocket(s);
+    }
+    Step("socket creation: the catalog's values and the errors of requests it cannot meet");
+}
+
 DWORD WINAPI SelectOnListener(void* parameter)
 {
     SOCKET listener = *static_cast<SOCKET*>(parameter);
@@ -408,6 +444,7 @@ const struct {
     const char* name;
     void (*run)();
 } Checks[] = {
+    {"creation", SocketCreation},
     {"control", ControlRequestsDoneAtOnce},
     {"receive", ReceivesDoneAtOnce},
     {"statuses", ResultsOfStatusesTheProgramSet},
