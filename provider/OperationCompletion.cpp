@@ -48,27 +48,21 @@ static DWORD DeliveredStatus(const PendingOperation* operation, DWORD error)
 
 // Completes the application's request on its socket with the outcome: the routine, if it gave
 // one, is queued to its thread; otherwise its event and port are told. The error and flags,
-// which the layer's WSPGetOverlappedResult reads, go into the structure once the request is
-// known to be the socket's: a program that closed the handle itself (CloseHandle rather than
-// closesocket) may have let the structure go with it, and nothing is written there then. Only a
-// failure whose status is a bare Winsock error needs them before: the status alone does not say
-// it, while a system status is read as the platform reads it.
+// which the layer's WSPGetOverlappedResult reads, go in first, since the application may look as
+// soon as it is told. A program that closed the socket's handle itself (CloseHandle rather than
+// closesocket) may have let the structure go with it: nothing is written there then, and the
+// completion upcall refuses the handle.
 static void DeliverTo(SOCKET socket, LPWSAOVERLAPPED user,
                       LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
                       DWORD status, DWORD error, DWORD bytes, DWORD flags)
 {
     int upcallError = 0;
     if (!routine) {
-        BOOL statusTellsAll = status != error || error == 0;
-        if (!statusTellsAll) {
-            user->Offset = error;
-            user->OffsetHigh = flags;
-        }
-        if (completeOverlappedRequest(socket, user, status, bytes, &upcallError) == 0 &&
-            statusTellsAll) {
-            user->Offset = error;
-            user->OffsetHigh = flags;
-        }
+        if (!socketHandleOpen(socket))
+            return;
+        user->Offset = error;
+        user->OffsetHigh = flags;
+        completeOverlappedRequest(socket, user, status, bytes, &upcallError);
         return;
     }
     user->Offset = error;

@@ -18,6 +18,13 @@ HANDLE workerThreads[MaxWorkerThreads];
 int workerCount;
 CompleteRequestFunction completeOverlappedRequest = WPUCompleteOverlappedRequest;
 
+static BOOL HandleOpen(SOCKET socket)
+{
+    DWORD flags = 0;
+    return GetHandleInformation(reinterpret_cast<HANDLE>(socket), &flags);
+}
+HandleOpenFunction socketHandleOpen = HandleOpen;
+
 HANDLE queueWorker;
 static volatile LONG managerRunning;
 static volatile LONG stopRequested;

@@ -255,6 +255,9 @@ void OperationFinished(PendingOperation* operation);
 // The upcall that completes the application's request; tests put a fake of their own here.
 typedef int(WSPAPI* CompleteRequestFunction)(SOCKET, LPWSAOVERLAPPED, DWORD, DWORD, LPINT);
 extern CompleteRequestFunction completeOverlappedRequest;
+// Whether the application still has the socket's handle open; tests put a fake here too.
+typedef BOOL (*HandleOpenFunction)(SOCKET);
+extern HandleOpenFunction socketHandleOpen;
 
 // Tests only: FALSE makes the next start use the work queue as if no port could be made.
 void AllowCompletionPort(BOOL allowed);

@@ -464,9 +464,11 @@ TEST_F(OverlappedTest, AnUntracedProcessHandsItsOverlappedCallsStraightDown)
                                                 &error));
     EXPECT_EQ(WSAEOPNOTSUPP, error) << "answered by the provider below, which issued it";
 
-    // With an event: still below, and still no manager.
+    // With an event whose low bit keeps the call off any port: still below, still no manager.
+    HANDLE event = NewEvent();
+    HANDLE eventWithoutPacket = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1);
     WSAOVERLAPPED withEvent = {};
-    withEvent.hEvent = NewEvent();
+    withEvent.hEvent = eventWithoutPacket;
     EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(s, &buffer, 1, nullptr, &flags, &withEvent, nullptr, &self, &error));
     ASSERT_EQ(2, base->pendingCount);
     EXPECT_EQ(&withEvent, base->pending[1].overlapped);
@@ -475,7 +477,8 @@ TEST_F(OverlappedTest, AnUntracedProcessHandsItsOverlappedCallsStraightDown)
 
     // Neither event nor routine: meant for a completion port, which only the layer's handle can
     // reach. The manager starts, completes the request on the application's handle, and takes
-    // the socket's later calls too; another socket's still go below.
+    // the socket's later calls too; another socket's still go below unless they may be meant
+    // for a port too.
     WSAOVERLAPPED forPort = {};
     EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(s, &buffer, 1, nullptr, &flags, &forPort, nullptr, &self, &error));
     EXPECT_EQ(WSA_IO_PENDING, error);
@@ -488,21 +491,33 @@ TEST_F(OverlappedTest, AnUntracedProcessHandsItsOverlappedCallsStraightDown)
     transferred = 0xdeadbeef;
     EXPECT_TRUE(table.lpWSPGetOverlappedResult(s, &forPort, &transferred, TRUE, &flags, &error));
 
-    ResetEvent(withEvent.hEvent);
+    ResetEvent(event);
     EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(s, &buffer, 1, nullptr, &flags, &withEvent, nullptr, &self, &error));
     ASSERT_TRUE(WaitForPending(4));
     EXPECT_NE(&withEvent, base->pending[3].overlapped) << "the socket stays with the manager";
     SOCKET other = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED, &error);
-    ResetEvent(withEvent.hEvent);
+    ResetEvent(event);
     WSAOVERLAPPED otherOverlapped = {};
-    otherOverlapped.hEvent = withEvent.hEvent;
+    otherOverlapped.hEvent = eventWithoutPacket;
     EXPECT_EQ(SOCKET_ERROR,
               table.lpWSPRecv(other, &buffer, 1, nullptr, &flags, &otherOverlapped, nullptr, &self, &error));
     ASSERT_EQ(5, base->pendingCount);
-    EXPECT_EQ(&otherOverlapped, base->pending[4].overlapped) << "another socket's call with an event goes below";
+    EXPECT_EQ(&otherOverlapped, base->pending[4].overlapped)
+        << "another socket's call with an event that wants no packet goes below";
+    // An event alone does not keep a packet from the application's port.
+    SOCKET third = WSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED, &error);
+    WSAOVERLAPPED thirdOverlapped = {};
+    thirdOverlapped.hEvent = NewEvent();
+    EXPECT_EQ(SOCKET_ERROR,
+              table.lpWSPRecv(third, &buffer, 1, nullptr, &flags, &thirdOverlapped, nullptr, &self, &error));
+    ASSERT_TRUE(WaitForPending(6));
+    EXPECT_NE(&thirdOverlapped, base->pending[5].overlapped)
+        << "a call with a plain event may be meant for a port: the manager takes it";
     ASSERT_TRUE(completeBase(3, 0));
     ASSERT_TRUE(completeBase(4, 0));
+    ASSERT_TRUE(completeBase(5, 0));
     EXPECT_TRUE(WaitFor([&] { return ContextOf(s)->pendingAsync == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return ContextOf(third)->pendingAsync == 0; }));
 }
 
 // An overlapped control request goes through the manager like a transfer: a code the layer
