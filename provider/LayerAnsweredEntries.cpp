@@ -142,51 +142,68 @@ int WSPAPI WSPSelect(int nfds, fd_set* readfds, fd_set* writefds, fd_set* except
     return result;
 }
 
-// The overlapped manager leaves the outcome in the application's own overlapped: the status in
-// Internal, the byte count in InternalHigh, the error in Offset and the flags in OffsetHigh.
-static BOOL ReadOverlappedResult(LPWSAOVERLAPPED overlapped, LPDWORD transferred, BOOL wait,
-                                 LPDWORD flags, LPINT lpErrno)
+// Waits, when asked to, for an operation of the manager still under way on the application's
+// overlapped: TRUE once its outcome is there, else FALSE with the error.
+static BOOL AwaitOutcome(LPWSAOVERLAPPED overlapped, BOOL wait, LPINT lpErrno)
 {
-    if (IsBadWritePtr(overlapped, sizeof(*overlapped)) ||
-        IsBadWritePtr(transferred, sizeof(DWORD)) || IsBadWritePtr(flags, sizeof(DWORD))) {
+    if (IsBadWritePtr(overlapped, sizeof(*overlapped))) {
         *lpErrno = WSAEFAULT;
         return FALSE;
     }
-    if (overlapped->Internal == WSS_OPERATION_IN_PROGRESS) {
-        if (!wait) {
-            *lpErrno = WSA_IO_INCOMPLETE;
-            return FALSE;
-        }
-        DWORD waited = WaitForSingleObject(ApplicationEvent(overlapped), INFINITE);
-        if (waited == WAIT_FAILED || overlapped->Internal == WSS_OPERATION_IN_PROGRESS) {
-            *lpErrno = overlapped->Internal == WSS_OPERATION_IN_PROGRESS ? WSA_IO_PENDING
-                                                                         : WSASYSCALLFAILURE;
-            return FALSE;
-        }
+    if (overlapped->Internal != WSS_OPERATION_IN_PROGRESS)
+        return TRUE;
+    if (!wait) {
+        *lpErrno = WSA_IO_INCOMPLETE;
+        return FALSE;
     }
-    *transferred = static_cast<DWORD>(overlapped->InternalHigh);
-    *flags = overlapped->OffsetHigh;
+    DWORD waited = WaitForSingleObject(ApplicationEvent(overlapped), INFINITE);
+    if (waited == WAIT_FAILED || overlapped->Internal == WSS_OPERATION_IN_PROGRESS) {
+        *lpErrno = overlapped->Internal == WSS_OPERATION_IN_PROGRESS ? WSA_IO_PENDING
+                                                                     : WSASYSCALLFAILURE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The manager keeps the outcome in the application's own overlapped, as a provider without
+// handles of the system does: the byte count in InternalHigh, the error in Offset and the flags
+// in OffsetHigh. Cells the caller leaves out are not written.
+static BOOL ReadKeptOutcome(LPWSAOVERLAPPED overlapped, LPDWORD transferred, LPDWORD flags,
+                            LPINT lpErrno)
+{
+    if ((transferred && IsBadWritePtr(transferred, sizeof(DWORD))) ||
+        (flags && IsBadWritePtr(flags, sizeof(DWORD)))) {
+        *lpErrno = WSAEFAULT;
+        return FALSE;
+    }
+    if (transferred)
+        *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+    if (flags)
+        *flags = overlapped->OffsetHigh;
     *lpErrno = static_cast<int>(overlapped->Offset);
     return overlapped->Offset == 0;
 }
 
-// A failure status that no outcome of the overlapped manager left (its failures carry their
-// error in Offset): the application's own, read as the platform reads it, by the provider below.
+// A failure status that no outcome of the manager left (its failures carry their error in
+// Offset): the application's own, read as the platform reads it, by the provider below.
 static BOOL HoldsPlatformFailure(const WSAOVERLAPPED* overlapped)
 {
-    return !IsBadReadPtr(overlapped, sizeof(*overlapped)) &&
-           (static_cast<DWORD>(overlapped->Internal) & 0x80000000) && overlapped->Offset == 0;
+    return (static_cast<DWORD>(overlapped->Internal) & 0x80000000) && overlapped->Offset == 0;
 }
 
 BOOL WSPAPI WSPGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWORD lpcbTransfer,
                                    BOOL fWait, LPDWORD lpdwFlags, LPINT lpErrno)
 {
     return ForwardOnSocket(s, lpErrno, FALSE, [&](SocketContext* context) {
-        if ((overlappedPassThrough && !context->completesThroughLayer) ||
-            HoldsPlatformFailure(lpOverlapped))
+        if (overlappedPassThrough && !context->completesThroughLayer)
             return CALL_LOWER(context, lpWSPGetOverlappedResult, lpOverlapped, lpcbTransfer,
                               fWait, lpdwFlags, lpErrno);
-        return ReadOverlappedResult(lpOverlapped, lpcbTransfer, fWait, lpdwFlags, lpErrno);
+        if (!AwaitOutcome(lpOverlapped, fWait, lpErrno))
+            return FALSE;
+        if (HoldsPlatformFailure(lpOverlapped))
+            return CALL_LOWER(context, lpWSPGetOverlappedResult, lpOverlapped, lpcbTransfer,
+                              FALSE, lpdwFlags, lpErrno);
+        return ReadKeptOutcome(lpOverlapped, lpcbTransfer, lpdwFlags, lpErrno);
     });
 }
 

@@ -172,15 +172,19 @@ HANDLE OpenDeviceHandle()
     return DeviceReady() ? OpenDevice() : nullptr;
 }
 
-bool CompleteOnDeviceHandle(HANDLE handle, LPWSAOVERLAPPED overlapped, DWORD error, DWORD bytes)
+LONG CompletionStatus(DWORD error)
 {
-    Ws2HandleCompletion completion;
     // A provider that knows the system's own status of the operation gives that; a Winsock
     // error is carried in a status of the Winsock facility.
     if (error == 0 || (error & 0x80000000))
-        completion.status = static_cast<LONG>(error);
-    else
-        completion.status = winsockErrorStatus | static_cast<LONG>(error & 0xFFFF);
+        return static_cast<LONG>(error);
+    return winsockErrorStatus | static_cast<LONG>(error & 0xFFFF);
+}
+
+bool CompleteOnDeviceHandle(HANDLE handle, LPWSAOVERLAPPED overlapped, DWORD error, DWORD bytes)
+{
+    Ws2HandleCompletion completion;
+    completion.status = CompletionStatus(error);
     completion.bytes = bytes;
     // The low bit of the application's event asks that no packet go to its port.
     ULONG_PTR eventBits = reinterpret_cast<ULONG_PTR>(overlapped->hEvent);

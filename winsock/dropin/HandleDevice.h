@@ -9,6 +9,11 @@
 // need; null when the driver cannot be had, which is said once on the standard error.
 HANDLE OpenDeviceHandle();
 
+// The status a completion with the provider's error writes: the error itself when it is a
+// status of the system already, else the Winsock error in a status the system turns back into
+// it.
+LONG CompletionStatus(DWORD error);
+
 // Completes the application's request on a device handle with the provider's error and byte
 // count. The completion arrives through Wine's device host a moment after the return. False
 // (with the system's error) when the handle is no open of the device any more.

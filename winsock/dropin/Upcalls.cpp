@@ -200,9 +200,11 @@ extern "C" int WSPAPI WPUCompleteOverlappedRequest(SOCKET s, LPWSAOVERLAPPED lpO
     // An event handle cannot reach a port: only Internal and InternalHigh are the Winsock
     // layer's, as Offset and OffsetHigh belong to the provider, which keeps its own record of
     // the outcome there for its WSPGetOverlappedResult. The byte count goes first, then the
-    // status a waiter polls on, which never again reads "in progress".
+    // status a waiter polls on, which never again reads "in progress": a status of the system,
+    // as the device writes it, so that whoever reads it reads the provider's error.
     lpOverlapped->InternalHigh = cbTransferred;
-    InterlockedExchange(reinterpret_cast<volatile LONG*>(&lpOverlapped->Internal), status);
+    InterlockedExchange(reinterpret_cast<volatile LONG*>(&lpOverlapped->Internal),
+                        CompletionStatus(static_cast<DWORD>(status)));
     // The low bit of the event handle asks that no completion be posted; the event still fires.
     if (HANDLE event = reinterpret_cast<HANDLE>(
             reinterpret_cast<ULONG_PTR>(lpOverlapped->hEvent) & ~static_cast<ULONG_PTR>(1)))
