@@ -1,5 +1,6 @@
-// WSAPoll goes to the sockets' provider like every other call, so that it works on the handles
-// of a layered provider too: it is carried out with the provider's select.
+// WSAPoll for sockets whose provider names no base handle to poll: carried out with the
+// select of the provider of the first known socket.
+#include "PollThroughSelect.h"
 #include "Routing.h"
 
 namespace {
@@ -54,7 +55,7 @@ SHORT Returned(const PollSets& sets, const WSAPOLLFD& fd)
 }
 
 // Every socket of fdArray in one select of the first one's provider, as select itself goes.
-int PollThroughSelect(LPWSAPOLLFD fdArray, ULONG fds, INT timeout, PollSets& sets)
+int PollWithSets(LPWSAPOLLFD fdArray, ULONG fds, INT timeout, PollSets& sets)
 {
     Provider* provider = nullptr;
     int ready = 0;
@@ -102,13 +103,8 @@ int PollThroughSelect(LPWSAPOLLFD fdArray, ULONG fds, INT timeout, PollSets& set
 
 } // namespace
 
-extern "C" {
-
-int WSAAPI WSAPoll(LPWSAPOLLFD fdArray, ULONG fds, INT timeout)
+int PollThroughSelect(LPWSAPOLLFD fdArray, ULONG fds, INT timeout)
 {
-    ProviderCall inside;
-    if (!WinsockStarted())
-        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
     if (fds == 0 || fds > pollLimit)
         return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEINVAL);
     if (IsBadWritePtr(fdArray, fds * sizeof(WSAPOLLFD)))
@@ -118,9 +114,7 @@ int WSAAPI WSAPoll(LPWSAPOLLFD fdArray, ULONG fds, INT timeout)
                                                   sizeof(PollSets)));
     if (!sets)
         return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAENOBUFS);
-    int result = PollThroughSelect(fdArray, fds, timeout, *sets);
+    int result = PollWithSets(fdArray, fds, timeout, *sets);
     HeapFree(GetProcessHeap(), 0, sets);
     return result;
 }
-
-} // extern "C"
