@@ -13,8 +13,8 @@ bool IsOpenType(int level, int optname)
     return level == SOL_SOCKET && optname == SO_OPENTYPE;
 }
 
-// The length is taken as unsigned, so a negative one reads as large enough (as Windows and
-// Wine's own take it); success clears the thread's error, as for every other option.
+// The length is taken as unsigned, so a negative one reads as large enough, as Windows and
+// Wine's own take it.
 bool OpenTypeLengthFits(int optlen)
 {
     return static_cast<unsigned>(optlen) >= sizeof(int);
@@ -53,7 +53,7 @@ int WSAAPI setsockopt(SOCKET s, int level, int optname, const char* optval, int 
         int openType;
         memcpy(&openType, optval, sizeof(openType));
         SetThreadOpenType(openType);
-        WSASetLastError(0);
+        WSASetLastError(0); // as every other option's success does
         return 0;
     }
     return RouteSocketCall(s, [&](const WSPPROC_TABLE& table, int* error) {
@@ -72,7 +72,7 @@ int WSAAPI getsockopt(SOCKET s, int level, int optname, char* optval, int* optle
         int openType = ThreadOpenType();
         memcpy(optval, &openType, sizeof(openType));
         *optlen = sizeof(openType);
-        WSASetLastError(0);
+        WSASetLastError(0); // as every other option's success does
         return 0;
     }
     return RouteSocketCall(s, [&](const WSPPROC_TABLE& table, int* error) {

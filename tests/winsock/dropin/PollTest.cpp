@@ -1,6 +1,7 @@
 // WSAPoll through the drop-in on loopback sockets of the base provider: the count, events and
-// error a program gets, which are those of Wine's own WSAPoll (and of Windows).
-#include "CatalogSnapshot.h"
+// error a program gets, which are those of Wine's own WSAPoll (and of Windows). A provider that
+// names no base handle is polled through its select.
+#include "ProbeFixture.h"
 
 #include <initializer_list>
 
@@ -151,6 +152,17 @@ TEST_F(Poll, SocketClosedWhilePolled)
     EXPECT_EQ(WaitForSingleObject(closer, 2000), WAIT_OBJECT_0);
     CloseHandle(closer);
     client = INVALID_SOCKET;
+}
+
+// The probe provider answers no SIO_BSP_HANDLE_POLL, and its select leaves every set as given.
+TEST_F(ProbeRouting, PollOfAProviderWithoutBaseHandlesGoesToItsSelect)
+{
+    SOCKET s = ProbeSocket();
+    Polled polled = PollOnce({{s, POLLRDNORM | POLLWRNORM, 0}}, 0);
+    EXPECT_EQ(polled.result, 1);
+    EXPECT_EQ(polled.revents[0], POLLRDNORM | POLLWRNORM | POLLERR)
+        << "read, write and except sets as the select left them";
+    closesocket(s);
 }
 
 } // namespace
