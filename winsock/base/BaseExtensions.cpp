@@ -29,11 +29,11 @@ int HandOutOwn(void* function, LPVOID out, DWORD outLength, LPDWORD lpcbBytesRet
     return 0;
 }
 
-// The codes that ask a socket for the handle of the base provider below every layer. This
-// provider is that base, and its sockets are the real library's handles: the answer is the
-// socket itself. The drop-in's WSAPoll asks with SIO_BSP_HANDLE_POLL, as Windows' does.
-const DWORD baseHandleCodes[] = {SIO_BASE_HANDLE, SIO_BSP_HANDLE, SIO_BSP_HANDLE_SELECT,
-                                 SIO_BSP_HANDLE_POLL};
+// The codes by which a layer's caller asks for the handle of the base provider below every
+// layer, which Wine's own does not answer (it answers SIO_BASE_HANDLE itself). This provider is
+// that base, and its sockets are the real library's handles: the answer is the socket itself.
+// The drop-in's WSAPoll asks with SIO_BSP_HANDLE_POLL, as Windows' does.
+const DWORD baseHandleCodes[] = {SIO_BSP_HANDLE, SIO_BSP_HANDLE_SELECT, SIO_BSP_HANDLE_POLL};
 
 bool AsksForBaseHandle(DWORD code)
 {
