@@ -62,8 +62,13 @@ SOCKET WSPAPI BaseSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpP
         realSocket = real.WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
                                      const_cast<WSAPROTOCOL_INFOW*>(duplicate), g, dwFlags);
     } else {
+        // Information that leaves the family unsaid names no socket to make; Wine's own would
+        // otherwise pick one for the protocol alone.
+        int family = FromEntry(af, lpProtocolInfo->iAddressFamily);
+        if (family == AF_UNSPEC)
+            return FailWith(WSAEAFNOSUPPORT, lpErrno);
         RememberEntry(lpProtocolInfo);
-        realSocket = real.WSASocketW(FromEntry(af, lpProtocolInfo->iAddressFamily),
+        realSocket = real.WSASocketW(family,
                                      FromEntry(type, lpProtocolInfo->iSocketType),
                                      FromEntry(protocol, lpProtocolInfo->iProtocol), nullptr, g,
                                      dwFlags);

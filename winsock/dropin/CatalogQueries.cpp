@@ -4,12 +4,15 @@
 
 namespace {
 
+// An entry is listed for the protocols it names itself, not for the others its range holds:
+// Windows and Wine's own leave the raw entries (protocol 0, range 255) out of a list asking
+// for TCP and UDP.
 bool ProtocolListed(const INT* protocols, const WSAPROTOCOL_INFOW& info)
 {
     if (!protocols)
         return true;
     for (; *protocols; ++protocols)
-        if (*protocols >= info.iProtocol && *protocols <= info.iProtocol + info.iProtocolMaxOffset)
+        if (*protocols == info.iProtocol)
             return true;
     return false;
 }

@@ -13,6 +13,13 @@ bool IsOpenType(int level, int optname)
     return level == SOL_SOCKET && optname == SO_OPENTYPE;
 }
 
+// The length is taken as unsigned, so a negative one reads as large enough, as Windows and
+// Wine's own take it.
+bool OpenTypeLengthFits(int optlen)
+{
+    return static_cast<unsigned>(optlen) >= sizeof(int);
+}
+
 } // namespace
 
 extern "C" {
@@ -41,11 +48,12 @@ int WSAAPI setsockopt(SOCKET s, int level, int optname, const char* optval, int 
     if (IsOpenType(level, optname)) {
         if (!WinsockStarted())
             return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
-        if (optlen < static_cast<int>(sizeof(int)) || IsBadReadPtr(optval, sizeof(int)))
+        if (!OpenTypeLengthFits(optlen) || IsBadReadPtr(optval, sizeof(int)))
             return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
         int openType;
         memcpy(&openType, optval, sizeof(openType));
         SetThreadOpenType(openType);
+        WSASetLastError(0); // as every other option's success does
         return 0;
     }
     return RouteSocketCall(s, [&](const WSPPROC_TABLE& table, int* error) {
@@ -58,12 +66,13 @@ int WSAAPI getsockopt(SOCKET s, int level, int optname, char* optval, int* optle
     if (IsOpenType(level, optname)) {
         if (!WinsockStarted())
             return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
-        if (IsBadWritePtr(optlen, sizeof(int)) || *optlen < static_cast<int>(sizeof(int)) ||
+        if (IsBadWritePtr(optlen, sizeof(int)) || !OpenTypeLengthFits(*optlen) ||
             IsBadWritePtr(optval, sizeof(int)))
             return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
         int openType = ThreadOpenType();
         memcpy(optval, &openType, sizeof(openType));
         *optlen = sizeof(openType);
+        WSASetLastError(0); // as every other option's success does
         return 0;
     }
     return RouteSocketCall(s, [&](const WSPPROC_TABLE& table, int* error) {

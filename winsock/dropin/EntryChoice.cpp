@@ -14,6 +14,16 @@ bool ProtocolMatches(const WSAPROTOCOL_INFOW& info, int protocol)
     return protocol >= info.iProtocol && protocol <= info.iProtocol + info.iProtocolMaxOffset;
 }
 
+bool TypeKnown(const Catalog& catalog, int type)
+{
+    if (type == 0)
+        return true;
+    for (const CatalogEntry& entry : catalog.entries)
+        if (Visible(entry) && entry.info.iSocketType == type)
+            return true;
+    return false;
+}
+
 int ChooseNamedEntry(const Catalog& catalog, const WSAPROTOCOL_INFOW& info, CatalogEntry& chosen)
 {
     for (const CatalogEntry& entry : catalog.entries)
@@ -37,7 +47,10 @@ int ChooseSocketEntry(int af, int type, int protocol, const WSAPROTOCOL_INFOW* i
     // With no family, only a protocol can pick the entry (Wine's own and Windows agree).
     if (af == AF_UNSPEC && protocol == 0)
         return WSAEINVAL;
-    // The error names the first of family, type and protocol that nothing matched.
+    // A type no entry has is named before the family, and the family before the protocol,
+    // as Windows names them when several are wrong.
+    if (!TypeKnown(catalog, type))
+        return WSAESOCKTNOSUPPORT;
     bool familySeen = false;
     bool typeSeen = false;
     for (const CatalogEntry& entry : catalog.entries) {

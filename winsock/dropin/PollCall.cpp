@@ -1,103 +1,56 @@
-// WSAPoll goes to the sockets' provider like every other call, so that it works on the handles
-// of a layered provider too: it is carried out with the provider's select.
+// WSAPoll, as Windows' goes: each socket's provider names the base handle to poll
+// (SIO_BSP_HANDLE_POLL, so a layer may answer for its own sockets), and the base handles are
+// polled by Wine's own WSAPoll, which the base provider's sockets belong to. Its answer (events,
+// count, error) reaches the program as Wine's own gives it. Where a provider names no handle,
+// the poll is carried out with that provider's select instead.
+#include "PollThroughSelect.h"
 #include "Routing.h"
+
+#include <mswsock.h>
 
 namespace {
 
-// What a pollfd may ask for, and what select can tell of it.
-const SHORT readEvents = POLLRDNORM | POLLRDBAND;
-const SHORT writeEvents = POLLWRNORM;
-const SHORT knownEvents = readEvents | writeEvents | POLLWRBAND;
+// More pollfds than this would overflow the copy's size; Wine's own judges such a call alone.
+const ULONG copyableFds = MAXLONG / sizeof(WSAPOLLFD);
 
-// The most sockets one WSAPoll takes: what a provider's select takes.
-const ULONG pollLimit = 1024;
-
-// An fd_set of pollLimit handles, whatever FD_SETSIZE this file is built with.
-struct PollSet {
-    u_int fd_count;
-    SOCKET fd_array[pollLimit];
-    fd_set* AsFdSet() { return reinterpret_cast<fd_set*>(this); }
-};
-
-// The three sets of one select.
-struct PollSets {
-    PollSet read;
-    PollSet write;
-    PollSet except;
-};
-
-void Add(PollSet& set, SOCKET s)
+// The handle to poll for fd: the base provider's handle when fd's provider names one, fd
+// itself when no provider knows it (Wine's own then answers POLLNVAL, as it does for any
+// handle it does not know). False when fd's provider names none.
+bool BaseHandleToPoll(SOCKET fd, SOCKET& handle)
 {
-    set.fd_array[set.fd_count++] = s;
-}
-
-bool Has(const PollSet& set, SOCKET s)
-{
-    for (u_int i = 0; i < set.fd_count; ++i)
-        if (set.fd_array[i] == s)
-            return true;
-    return false;
-}
-
-// What select found for one pollfd, as poll's events.
-SHORT Returned(const PollSets& sets, const WSAPOLLFD& fd)
-{
-    SHORT returned = 0;
-    if (Has(sets.read, fd.fd))
-        returned |= fd.events & readEvents;
-    if (Has(sets.write, fd.fd))
-        returned |= fd.events & writeEvents;
-    // A connect that failed shows in the except set.
-    if (Has(sets.except, fd.fd))
-        returned |= POLLERR;
-    return returned;
-}
-
-// Every socket of fdArray in one select of the first one's provider, as select itself goes.
-int PollThroughSelect(LPWSAPOLLFD fdArray, ULONG fds, INT timeout, PollSets& sets)
-{
-    Provider* provider = nullptr;
-    int ready = 0;
-    for (ULONG i = 0; i < fds; ++i) {
-        WSAPOLLFD& fd = fdArray[i];
-        fd.revents = 0;
-        if (fd.events & ~knownEvents)
-            return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEINVAL);
-        SocketOwner owner;
-        if (!FindSocketOwner(fd.fd, owner)) {
-            fd.revents = POLLNVAL;
-            ++ready;
-            continue;
-        }
-        // One select answers for one provider, as select itself does.
-        if (!provider)
-            provider = owner.provider;
-        if (fd.events & readEvents)
-            Add(sets.read, fd.fd);
-        if (fd.events & writeEvents)
-            Add(sets.write, fd.fd);
-        Add(sets.except, fd.fd);
-    }
-    if (!provider)
-        return ready;
-    // A socket it cannot know ends the wait at once; the others are still looked at.
-    timeval wait = {timeout / 1000, (timeout % 1000) * 1000};
-    if (ready > 0)
-        wait = {0, 0};
+    handle = fd;
+    SocketOwner owner;
+    if (!FindSocketOwner(fd, owner))
+        return true;
+    DWORD returned = 0;
     int error = 0;
-    int selected = provider->procTable.lpWSPSelect(
-        0, sets.read.AsFdSet(), sets.write.AsFdSet(), sets.except.AsFdSet(),
-        timeout < 0 && ready == 0 ? nullptr : &wait, &error);
-    if (selected == SOCKET_ERROR)
-        return Finish(SOCKET_ERROR, SOCKET_ERROR, error);
+    return owner.provider->procTable.lpWSPIoctl(fd, SIO_BSP_HANDLE_POLL, nullptr, 0, &handle,
+                                                sizeof handle, &returned, nullptr, nullptr,
+                                                nullptr, &error) == 0 &&
+           returned == sizeof handle;
+}
+
+// Polls a copy of fdArray that names the base handles, and gives the events back.
+int PollBaseHandles(PollFunction winePoll, LPWSAPOLLFD fdArray, ULONG fds, INT timeout)
+{
+    auto* base = static_cast<WSAPOLLFD*>(
+        HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(fds) * sizeof(WSAPOLLFD)));
+    if (!base)
+        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAENOBUFS);
     for (ULONG i = 0; i < fds; ++i) {
-        if (fdArray[i].revents == POLLNVAL)
-            continue;
-        fdArray[i].revents = Returned(sets, fdArray[i]);
-        if (fdArray[i].revents)
-            ++ready;
+        base[i] = fdArray[i];
+        if (!BaseHandleToPoll(fdArray[i].fd, base[i].fd)) {
+            HeapFree(GetProcessHeap(), 0, base);
+            return PollThroughSelect(fdArray, fds, timeout);
+        }
     }
-    return ready;
+    int result = winePoll(base, fds, timeout);
+    DWORD error = GetLastError(); // Wine's answer, success included, is the program's
+    for (ULONG i = 0; i < fds; ++i)
+        fdArray[i].revents = base[i].revents;
+    HeapFree(GetProcessHeap(), 0, base);
+    SetLastError(error);
+    return result;
 }
 
 } // namespace
@@ -109,18 +62,14 @@ int WSAAPI WSAPoll(LPWSAPOLLFD fdArray, ULONG fds, INT timeout)
     ProviderCall inside;
     if (!WinsockStarted())
         return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
-    if (fds == 0 || fds > pollLimit)
-        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEINVAL);
-    if (IsBadWritePtr(fdArray, fds * sizeof(WSAPOLLFD)))
-        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
-
-    auto* sets = static_cast<PollSets*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
-                                                  sizeof(PollSets)));
-    if (!sets)
-        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAENOBUFS);
-    int result = PollThroughSelect(fdArray, fds, timeout, *sets);
-    HeapFree(GetProcessHeap(), 0, sets);
-    return result;
+    PollFunction winePoll = WinePoll();
+    if (!winePoll)
+        return PollThroughSelect(fdArray, fds, timeout);
+    // No socket to look at: Wine's own judges the arguments as they are.
+    if (fds == 0 || fds > copyableFds ||
+        IsBadWritePtr(fdArray, static_cast<SIZE_T>(fds) * sizeof(WSAPOLLFD)))
+        return winePoll(fdArray, fds, timeout);
+    return PollBaseHandles(winePoll, fdArray, fds, timeout);
 }
 
 } // extern "C"

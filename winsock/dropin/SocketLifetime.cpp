@@ -22,6 +22,10 @@ SOCKET CreateSocket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW lpProtoc
                                                lpProtocolInfo ? lpProtocolInfo : &entry.info, g,
                                                dwFlags, &error);
     AdoptIfUnknown(s, provider);
+    // A new socket leaves no stale error behind, from the catalog reads on the way or the
+    // provider's own work, as Windows and Wine's own clear it.
+    if (s != INVALID_SOCKET)
+        WSASetLastError(0);
     return Finish(s, INVALID_SOCKET, error);
 }
 
@@ -38,6 +42,15 @@ void ToWide(const WSAPROTOCOL_INFOA& from, WSAPROTOCOL_INFOW& to)
     memcpy(&to, &from, offsetof(WSAPROTOCOL_INFOA, szProtocol));
     MultiByteToWideChar(CP_ACP, 0, from.szProtocol, -1, to.szProtocol, WSAPROTOCOL_LEN + 1);
     to.szProtocol[WSAPROTOCOL_LEN] = L'\0';
+}
+
+bool ProcessCanTakeHandles(DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_DUP_HANDLE, FALSE, processId);
+    if (!process)
+        return false;
+    CloseHandle(process);
+    return true;
 }
 
 SOCKET AcceptOn(SOCKET s, sockaddr* addr, LPINT addrlen, LPCONDITIONPROC condition,
@@ -120,26 +133,29 @@ SOCKET WSAAPI WSAJoinLeaf(SOCKET s, const sockaddr* name, int namelen, LPWSABUF 
     return Finish(joined, INVALID_SOCKET, error);
 }
 
+// Checked in the order Windows and Wine's own check them: the handle, the process, then the
+// structure, which a provider writes without asking whether it can.
 int WSAAPI WSADuplicateSocketW(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOW lpProtocolInfo)
 {
-    // A provider writes the structure without asking whether it can.
-    if (!WinsockStarted())
-        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
+    ProviderCall inside;
+    SocketOwner owner;
+    if (!OwnerForCall(s, owner))
+        return SOCKET_ERROR;
+    if (!ProcessCanTakeHandles(dwProcessId))
+        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEINVAL);
     if (IsBadWritePtr(lpProtocolInfo, sizeof *lpProtocolInfo))
         return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
-    return RouteSocketCall(s, [&](const WSPPROC_TABLE& table, int* error) {
-        return table.lpWSPDuplicateSocket(s, dwProcessId, lpProtocolInfo, error);
-    });
+    int error = 0;
+    int result =
+        owner.provider->procTable.lpWSPDuplicateSocket(s, dwProcessId, lpProtocolInfo, &error);
+    return Finish(result, SOCKET_ERROR, error);
 }
 
 int WSAAPI WSADuplicateSocketA(SOCKET s, DWORD dwProcessId, LPWSAPROTOCOL_INFOA lpProtocolInfo)
 {
-    if (!WinsockStarted())
-        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSANOTINITIALISED);
-    if (IsBadWritePtr(lpProtocolInfo, sizeof *lpProtocolInfo))
-        return Finish(SOCKET_ERROR, SOCKET_ERROR, WSAEFAULT);
     WSAPROTOCOL_INFOW wide;
-    int result = WSADuplicateSocketW(s, dwProcessId, &wide);
+    bool writable = !IsBadWritePtr(lpProtocolInfo, sizeof *lpProtocolInfo);
+    int result = WSADuplicateSocketW(s, dwProcessId, writable ? &wide : nullptr);
     if (result == 0)
         ToAnsi(wide, *lpProtocolInfo);
     return result;

@@ -15,6 +15,7 @@ using StartupFunction = int(WSAAPI*)(WORD, LPWSADATA);
 using CleanupFunction = int(WSAAPI*)();
 StartupFunction wineStartup = nullptr;
 CleanupFunction wineCleanup = nullptr;
+PollFunction winePoll = nullptr;
 DWORD threadIdSlot = TLS_OUT_OF_INDEXES;
 DWORD openTypeSlot = TLS_OUT_OF_INDEXES;
 
@@ -87,6 +88,8 @@ bool ResolveWineEntries()
         reinterpret_cast<void*>(GetProcAddress(wineWinsock, "WSAStartup")));
     wineCleanup = reinterpret_cast<CleanupFunction>(
         reinterpret_cast<void*>(GetProcAddress(wineWinsock, "WSACleanup")));
+    winePoll = reinterpret_cast<PollFunction>(
+        reinterpret_cast<void*>(GetProcAddress(wineWinsock, "WSAPoll")));
     return wineStartup && wineCleanup;
 }
 
@@ -106,6 +109,11 @@ void CloseThreadId()
 bool WinsockStarted()
 {
     return InterlockedCompareExchange(&startupCount, 0, 0) > 0;
+}
+
+PollFunction WinePoll()
+{
+    return winePoll;
 }
 
 void ReclaimBareName()

@@ -18,3 +18,8 @@ LPWSATHREADID CurrentThreadId();
 // default, overlapped), SO_SYNCHRONOUS_ALERT or SO_SYNCHRONOUS_NONALERT.
 int ThreadOpenType();
 void SetThreadOpenType(int openType);
+
+// Wine's own WSAPoll, looked up at load; null where Wine has none. The drop-in's WSAPoll hands
+// it the base handles of the sockets it is asked about.
+using PollFunction = int(WSAAPI*)(LPWSAPOLLFD, ULONG, INT);
+PollFunction WinePoll();

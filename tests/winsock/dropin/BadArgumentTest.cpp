@@ -1,7 +1,10 @@
-// What a program gets for bad arguments to WSASocketW and WSADuplicateSocketW under the drop-in,
-// row by row against Wine's own library in the same process: alike, except where the drop-in's
-// catalog decides as Windows does (winsock/README.md says why for each).
+// What a program gets for bad arguments to WSASocketW, WSADuplicateSocketW and the thread's
+// SO_OPENTYPE under the drop-in, row by row against Wine's own library in the same process:
+// alike, except where the drop-in's catalog decides as Windows does (winsock/README.md says why
+// for each).
 #include "CatalogSnapshot.h"
+
+#include <mswsock.h>
 
 namespace {
 
@@ -12,6 +15,8 @@ struct Library {
     decltype(&WSASocketW) socket;
     decltype(&WSADuplicateSocketW) duplicate;
     decltype(&closesocket) close;
+    decltype(&getsockopt) getOption;
+    decltype(&setsockopt) setOption;
 };
 
 template <typename Function>
@@ -34,9 +39,12 @@ protected:
         auto startup = Find<decltype(&WSAStartup)>(wineModule, "WSAStartup");
         wine = {"Wine's own", Find<decltype(&WSASocketW)>(wineModule, "WSASocketW"),
                 Find<decltype(&WSADuplicateSocketW)>(wineModule, "WSADuplicateSocketW"),
-                Find<decltype(&closesocket)>(wineModule, "closesocket")};
+                Find<decltype(&closesocket)>(wineModule, "closesocket"),
+                Find<decltype(&getsockopt)>(wineModule, "getsockopt"),
+                Find<decltype(&setsockopt)>(wineModule, "setsockopt")};
         WSADATA data;
-        ASSERT_TRUE(startup && wine.socket && wine.duplicate && wine.close);
+        ASSERT_TRUE(startup && wine.socket && wine.duplicate && wine.close && wine.getOption &&
+                    wine.setOption);
         ASSERT_EQ(startup(MAKEWORD(2, 2), &data), 0);
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     }
@@ -47,21 +55,22 @@ protected:
         FreeLibrary(wineModule);
         CatalogTest::TearDown();
     }
-    // 0 for a socket (closed again at once), else the error.
+    // The error, which is 0 after a socket is made (and closed again at once).
     static int SocketError(const Library& library, int af, int type, int protocol,
                            LPWSAPROTOCOL_INFOW info)
     {
         WSASetLastError(0xdeadbeef);
         SOCKET s = library.socket(af, type, protocol, info, 0, WSA_FLAG_OVERLAPPED);
-        if (s == INVALID_SOCKET)
-            return WSAGetLastError();
-        library.close(s);
-        return 0;
+        int error = WSAGetLastError();
+        if (s != INVALID_SOCKET)
+            library.close(s);
+        return error;
     }
 
     HMODULE wineModule = nullptr;
     Library wine{};
-    Library dropin{"the drop-in", WSASocketW, WSADuplicateSocketW, closesocket};
+    Library dropin{"the drop-in", WSASocketW, WSADuplicateSocketW, closesocket, getsockopt,
+                   setsockopt};
 };
 
 constexpr int alike = -1; // the drop-in gives what Wine's own gives
@@ -73,6 +82,8 @@ TEST_F(BadArguments, WSASocketGivesWinesErrorsButWhereTheCatalogDecides)
     unknownFamily.iAddressFamily = 999;
     WSAPROTOCOL_INFOW unknownId = CatalogEntries().at(0);
     unknownId.dwCatalogEntryId = 999999;
+    WSAPROTOCOL_INFOW noFamily = CatalogEntries().at(0);
+    noFamily.iAddressFamily = noFamily.iSocketType = noFamily.iProtocol = 0;
     struct Row {
         const char* name;
         int af, type, protocol;
@@ -95,9 +106,15 @@ TEST_F(BadArguments, WSASocketGivesWinesErrorsButWhereTheCatalogDecides)
          &zeroed, WSAEINVAL, alike},
         {"information of no family", FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
          &unknownFamily, WSAEAFNOSUPPORT, alike},
-        // Wine's own answers with its Unix socket call's error; the catalog names the family.
-        {"all three bad", -1, -1, -1, nullptr, WSAESOCKTNOSUPPORT, WSAEAFNOSUPPORT},
-        {"family and type bad", 999, 99, 0, nullptr, WSAESOCKTNOSUPPORT, WSAEAFNOSUPPORT},
+        {"information with family, type and protocol zeroed", 0, 0, IPPROTO_UDP, &noFamily,
+         WSAEAFNOSUPPORT, alike},
+        // A type nothing has is named first, then the family.
+        {"all three bad", -1, -1, -1, nullptr, WSAESOCKTNOSUPPORT, alike},
+        {"family and type bad", 999, 99, 0, nullptr, WSAESOCKTNOSUPPORT, alike},
+        {"family and type bad, protocol good", 999, 99, IPPROTO_TCP, nullptr,
+         WSAESOCKTNOSUPPORT, alike},
+        // Wine's own answers with its Unix socket call's error; the catalog names the family,
+        // as Windows does.
         {"family and protocol bad", 999, SOCK_STREAM, 9999, nullptr, WSAEPROTONOSUPPORT,
          WSAEAFNOSUPPORT},
         // Windows looks the entry up by its id; Wine's own has no catalog to look in.
@@ -149,6 +166,9 @@ TEST_F(BadArguments, WSADuplicateSocketGivesWinesErrors)
             {"no socket", 0x7ff0, GetCurrentProcessId(), &info, WSAENOTSOCK},
             {"INVALID_SOCKET", INVALID_SOCKET, GetCurrentProcessId(), &info, WSAENOTSOCK},
             {"null information", s, GetCurrentProcessId(), nullptr, WSAEFAULT},
+            // The handle is checked first, then the process, then the structure.
+            {"no socket, null information", 0, 0, nullptr, WSAENOTSOCK},
+            {"process 0, null information", s, 0, nullptr, WSAEINVAL},
             {"process 0", s, 0, &info, WSAEINVAL},
             {"no such process", s, 0x7ffffff0, &info, WSAEINVAL},
             {"this process", s, GetCurrentProcessId(), &info, 0},
@@ -160,6 +180,38 @@ TEST_F(BadArguments, WSADuplicateSocketGivesWinesErrors)
             EXPECT_EQ(result == 0 ? 0 : WSAGetLastError(), row.expectedError);
         }
         library->close(s);
+    }
+}
+
+TEST_F(BadArguments, OpenTypeLengthsAndErrorsAreWines)
+{
+    // The option belongs to the thread, so no socket is needed; a negative length reads as a
+    // large one, and success clears the thread's error.
+    const int lengths[] = {-1, 0, 1, 3, 4, 8};
+    for (int length : lengths) {
+        SCOPED_TRACE(testing::Message() << "length " << length);
+        int results[2], errors[2], lengthsAfter[2];
+        const Library* libraries[] = {&wine, &dropin};
+        for (int i = 0; i < 2; ++i) {
+            UINT64 value = 0;
+            WSASetLastError(0xdeadbeef);
+            results[i] = libraries[i]->setOption(INVALID_SOCKET, SOL_SOCKET, SO_OPENTYPE,
+                                                 reinterpret_cast<char*>(&value), length);
+            errors[i] = WSAGetLastError();
+        }
+        EXPECT_EQ(results[1], results[0]) << "setsockopt";
+        EXPECT_EQ(errors[1], errors[0]) << "setsockopt";
+        for (int i = 0; i < 2; ++i) {
+            UINT64 value = 0;
+            lengthsAfter[i] = length;
+            WSASetLastError(0xdeadbeef);
+            results[i] = libraries[i]->getOption(INVALID_SOCKET, SOL_SOCKET, SO_OPENTYPE,
+                                                 reinterpret_cast<char*>(&value), &lengthsAfter[i]);
+            errors[i] = WSAGetLastError();
+        }
+        EXPECT_EQ(results[1], results[0]) << "getsockopt";
+        EXPECT_EQ(errors[1], errors[0]) << "getsockopt";
+        EXPECT_EQ(lengthsAfter[1], lengthsAfter[0]) << "getsockopt";
     }
 }
 

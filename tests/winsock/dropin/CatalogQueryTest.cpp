@@ -183,13 +183,22 @@ TEST_F(CatalogQuery, ProtocolFilterAndHiddenLayeredEntries)
     length = sizeof entries;
     EXPECT_EQ(WSAEnumProtocolsW(nullptr, entries, &length), 6) << "the layered entry is hidden";
 
-    // A protocol matches an entry's range: the raw entries take any protocol up to 255.
+    // A listed protocol picks the entries that name it, not those whose range holds it: the
+    // raw entries (protocol 0 up to 255) stay out, and unknown protocols pick nothing.
     INT udpOnly[] = {IPPROTO_UDP, 0};
     length = sizeof entries;
-    ASSERT_EQ(WSAEnumProtocolsW(udpOnly, entries, &length), 4);
-    const wchar_t* udpNames[] = {L"UDP/IP", L"RAW/IP", L"UDP/IPv6", L"RAW/IPv6"};
+    ASSERT_EQ(WSAEnumProtocolsW(udpOnly, entries, &length), 2);
+    EXPECT_STREQ(entries[0].szProtocol, L"UDP/IP");
+    EXPECT_STREQ(entries[1].szProtocol, L"UDP/IPv6");
+    INT mixed[] = {0x7ead, IPPROTO_TCP, 0x7afe, IPPROTO_UDP, 0};
+    length = sizeof entries;
+    ASSERT_EQ(WSAEnumProtocolsW(mixed, entries, &length), 4);
     for (int i = 0; i < 4; ++i)
-        EXPECT_STREQ(entries[i].szProtocol, udpNames[i]);
+        EXPECT_TRUE(entries[i].iProtocol == IPPROTO_TCP || entries[i].iProtocol == IPPROTO_UDP)
+            << entries[i].szProtocol;
+    INT icmpOnly[] = {IPPROTO_ICMP, 0};
+    length = sizeof entries;
+    EXPECT_EQ(WSAEnumProtocolsW(icmpOnly, entries, &length), 0);
     WSACleanup();
 
     length = sizeof entries;
