@@ -33,8 +33,7 @@ static int AnswerTargetHandle(SocketContext* context, LPVOID output, DWORD outpu
     if (bytesReturned)
         *bytesReturned = sizeof(lowerSocket);
     if (overlapped)
-        CompleteAnsweredRequest(context->layeredHandle, overlapped, routine, threadId,
-                                sizeof(lowerSocket));
+        CompleteAnsweredRequest(context, overlapped, routine, threadId, sizeof(lowerSocket));
     return 0;
 }
 
@@ -60,7 +59,7 @@ static int AnswerExtensionPointer(SocketContext* context, LPVOID input, DWORD in
                             inputLength, output, outputLength, bytesReturned, nullptr, nullptr,
                             nullptr, lpErrno);
     if (result == 0 && overlapped)
-        CompleteAnsweredRequest(context->layeredHandle, overlapped, routine, threadId, 0);
+        CompleteAnsweredRequest(context, overlapped, routine, threadId, 0);
     return result;
 }
 

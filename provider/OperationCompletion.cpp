@@ -52,13 +52,13 @@ static DWORD DeliveredStatus(const PendingOperation* operation, DWORD error)
 // soon as it is told. A program that closed the socket's handle itself (CloseHandle rather than
 // closesocket) may have let the structure go with it: nothing is written there then, and the
 // completion upcall refuses the handle.
-static void DeliverTo(SOCKET socket, LPWSAOVERLAPPED user,
+static void DeliverTo(SOCKET socket, HANDLE witness, LPWSAOVERLAPPED user,
                       LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
                       DWORD status, DWORD error, DWORD bytes, DWORD flags)
 {
     int upcallError = 0;
     if (!routine) {
-        if (!socketHandleOpen(socket))
+        if (!socketHandleOpen(socket, witness))
             return;
         user->Offset = error;
         user->OffsetHigh = flags;
@@ -80,18 +80,20 @@ static void DeliverTo(SOCKET socket, LPWSAOVERLAPPED user,
 
 static void Deliver(PendingOperation* operation, DWORD error, DWORD bytes, DWORD flags)
 {
-    DeliverTo(operation->socket, operation->userOverlapped, operation->completionRoutine,
+    DeliverTo(operation->socket, operation->handleWitness, operation->userOverlapped,
+              operation->completionRoutine,
               &operation->threadId, DeliveredStatus(operation, error), error, bytes, flags);
 }
 
-void CompleteAnsweredRequest(SOCKET socket, LPWSAOVERLAPPED overlapped,
+void CompleteAnsweredRequest(SocketContext* context, LPWSAOVERLAPPED overlapped,
                              LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
                              DWORD bytes)
 {
     WSATHREADID thread = {};
     if (threadId && !IsBadReadPtr(threadId, sizeof(*threadId)))
         thread = *threadId;
-    DeliverTo(socket, overlapped, routine, &thread, 0, 0, bytes, 0);
+    DeliverTo(context->layeredHandle, context->handleWitness, overlapped, routine, &thread, 0, 0,
+              bytes, 0);
 }
 
 // AcceptEx's bytes arrived on the accepting socket, which has a context of its own. Added

@@ -18,8 +18,13 @@ HANDLE workerThreads[MaxWorkerThreads];
 int workerCount;
 CompleteRequestFunction completeOverlappedRequest = WPUCompleteOverlappedRequest;
 
-static BOOL HandleOpen(SOCKET socket)
+static BOOL HandleOpen(SOCKET socket, HANDLE witness)
 {
+    typedef BOOL(WINAPI * CompareFunction)(HANDLE, HANDLE);
+    static auto compare = reinterpret_cast<CompareFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CompareObjectHandles")));
+    if (witness && compare)
+        return compare(reinterpret_cast<HANDLE>(socket), witness);
     DWORD flags = 0;
     return GetHandleInformation(reinterpret_cast<HANDLE>(socket), &flags);
 }
@@ -310,6 +315,7 @@ PendingOperation* PrepareOperation(SocketContext* context, OperationKind kind,
     operation->userOverlapped = overlapped;
     operation->context = context;
     operation->socket = context->layeredHandle;
+    operation->handleWitness = context->handleWitness;
     operation->lowerSocket = context->lowerSocket;
     operation->kind = kind;
     operation->completionRoutine = routine;

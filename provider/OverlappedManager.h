@@ -120,6 +120,7 @@ struct PendingOperation {
     LowerProvider* provider;
     SocketContext* context;
     SOCKET socket;              // the layered handle the application sees
+    HANDLE handleWitness;       // the context's, see SocketContext
     SOCKET lowerSocket;
     int closeError;
     union {
@@ -238,7 +239,7 @@ void CALLBACK CompleteOperation(DWORD error, DWORD bytes, LPWSAOVERLAPPED overla
 // Completes at once, through the channel the application chose (its port or event, or its
 // routine on its thread), an overlapped request the layer answered itself without a call below.
 // No record and no worker take part, so it works whether or not the manager runs.
-void CompleteAnsweredRequest(SOCKET socket, LPWSAOVERLAPPED overlapped,
+void CompleteAnsweredRequest(SocketContext* context, LPWSAOVERLAPPED overlapped,
                              LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
                              DWORD bytes);
 // The operation's one finish: its outcome (asked of the provider below when error is
@@ -255,8 +256,9 @@ void OperationFinished(PendingOperation* operation);
 // The upcall that completes the application's request; tests put a fake of their own here.
 typedef int(WSPAPI* CompleteRequestFunction)(SOCKET, LPWSAOVERLAPPED, DWORD, DWORD, LPINT);
 extern CompleteRequestFunction completeOverlappedRequest;
-// Whether the application still has the socket's handle open; tests put a fake here too.
-typedef BOOL (*HandleOpenFunction)(SOCKET);
+// Whether the application's handle still names the socket's object (witness: the layer's own
+// handle to it, or null when it has none); tests put a fake here too.
+typedef BOOL (*HandleOpenFunction)(SOCKET socket, HANDLE witness);
 extern HandleOpenFunction socketHandleOpen;
 
 // Tests only: FALSE makes the next start use the work queue as if no port could be made.

@@ -28,6 +28,8 @@ SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, Socket
 
 void FreeContext(SocketContext* context)
 {
+    if (context->handleWitness)
+        CloseHandle(context->handleWitness);
     DeleteCriticalSection(&context->lock);
     HeapFree(context->heap, 0, context);
 }

@@ -30,6 +30,8 @@ struct SocketContext {
     BOOL closeReported;        // the teardown reported its close already
     volatile LONG completesThroughLayer;   // an untraced process's overlapped calls on this socket
                                            // go through the manager; see ManagedOverlapped
+    HANDLE handleWitness;      // the layer's own handle to the layered handle's object: tells
+                               // whether the application's handle is still this socket's
 };
 
 SocketContext* CreateContext(LowerProvider* provider, SOCKET lowerSocket, SocketContext* parent,

@@ -135,6 +135,11 @@ SocketContext* WrapLowerSocket(LowerProvider* provider, SOCKET lowerSocket, Sock
         return nullptr;
     }
     context->layeredHandle = handle;
+    // A handle value the application closes with CloseHandle may soon name another object.
+    if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(handle),
+                         GetCurrentProcess(), &context->handleWitness, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        context->handleWitness = nullptr;
     if (parent) {
         context->eventMask = parent->eventMask;
         context->blocking = parent->blocking;

@@ -296,7 +296,7 @@ void LayerTest::SetUp()
     fakeCatalog.entries = StandardCatalog();
     fakeUpcalls = FakeUpcalls{};
     completeOverlappedRequest = FakeCompleteRequest;
-    socketHandleOpen = [](SOCKET) { return TRUE; };   // the fake's handles are numbers only
+    socketHandleOpen = [](SOCKET, HANDLE) { return TRUE; };   // the fake's handles are numbers only
     AllowCompletionPort(TRUE);
     // Held here as well, so that scripts survive the layer's loading and unloading.
     baseModule = LoadLibraryA("fakelower.dll");
