@@ -165,12 +165,18 @@ static BOOL AwaitOutcome(LPWSAOVERLAPPED overlapped, BOOL wait, LPINT lpErrno)
     return TRUE;
 }
 
-// The manager keeps the outcome in the application's own overlapped, as a provider without
-// handles of the system does: the byte count in InternalHigh, the error in Offset and the flags
-// in OffsetHigh. Cells the caller leaves out are not written.
-static BOOL ReadKeptOutcome(LPWSAOVERLAPPED overlapped, LPDWORD transferred, LPDWORD flags,
-                            LPINT lpErrno)
+// The manager leaves the outcome in the application's own overlapped: the status in Internal,
+// the byte count in InternalHigh and a receive's flags in OffsetHigh. A status of success, or a
+// Winsock error carried in a status, the layer reads itself; any other status (the system's own,
+// or one the application put there) is read as the platform reads it, by the provider below.
+// Cells the caller leaves out are not written. Returns -1 when the provider below is to answer.
+static int ReadOutcome(LPWSAOVERLAPPED overlapped, LPDWORD transferred, LPDWORD flags,
+                       LPINT lpErrno)
 {
+    DWORD status = static_cast<DWORD>(overlapped->Internal);
+    BOOL failed = (status & 0x80000000) != 0;
+    if (failed && (status & 0xFFFF0000) != WinsockErrorStatusBase)
+        return -1;
     if ((transferred && IsBadWritePtr(transferred, sizeof(DWORD))) ||
         (flags && IsBadWritePtr(flags, sizeof(DWORD)))) {
         *lpErrno = WSAEFAULT;
@@ -180,15 +186,8 @@ static BOOL ReadKeptOutcome(LPWSAOVERLAPPED overlapped, LPDWORD transferred, LPD
         *transferred = static_cast<DWORD>(overlapped->InternalHigh);
     if (flags)
         *flags = overlapped->OffsetHigh;
-    *lpErrno = static_cast<int>(overlapped->Offset);
-    return overlapped->Offset == 0;
-}
-
-// A failure status that no outcome of the manager left (its failures carry their error in
-// Offset): the application's own, read as the platform reads it, by the provider below.
-static BOOL HoldsPlatformFailure(const WSAOVERLAPPED* overlapped)
-{
-    return (static_cast<DWORD>(overlapped->Internal) & 0x80000000) && overlapped->Offset == 0;
+    *lpErrno = failed ? static_cast<int>(status & 0xFFFF) : 0;
+    return !failed;
 }
 
 BOOL WSPAPI WSPGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWORD lpcbTransfer,
@@ -200,10 +199,11 @@ BOOL WSPAPI WSPGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWO
                               fWait, lpdwFlags, lpErrno);
         if (!AwaitOutcome(lpOverlapped, fWait, lpErrno))
             return FALSE;
-        if (HoldsPlatformFailure(lpOverlapped))
+        int read = ReadOutcome(lpOverlapped, lpcbTransfer, lpdwFlags, lpErrno);
+        if (read == -1)
             return CALL_LOWER(context, lpWSPGetOverlappedResult, lpOverlapped, lpcbTransfer,
                               FALSE, lpdwFlags, lpErrno);
-        return ReadKeptOutcome(lpOverlapped, lpcbTransfer, lpdwFlags, lpErrno);
+        return static_cast<BOOL>(read);
     });
 }
 

@@ -43,30 +43,29 @@ static DWORD DeliveredStatus(const PendingOperation* operation, DWORD error)
     if (error == 0)
         return 0;
     DWORD lowerStatus = static_cast<DWORD>(operation->overlapped.Internal);
-    return (lowerStatus & 0x80000000) ? lowerStatus : error;
+    return (lowerStatus & 0x80000000) ? lowerStatus : WinsockErrorStatus(error);
 }
 
 // Completes the application's request on its socket with the outcome: the routine, if it gave
-// one, is queued to its thread; otherwise its event and port are told. The error and flags,
-// which the layer's WSPGetOverlappedResult reads, go in first, since the application may look as
-// soon as it is told. A program that closed the socket's handle itself (CloseHandle rather than
-// closesocket) may have let the structure go with it: nothing is written there then, and the
-// completion upcall refuses the handle.
+// one, is queued to its thread; otherwise its event and port are told. The status says how it
+// ended; a receive's flags, which the layer's WSPGetOverlappedResult tells, go into OffsetHigh
+// first, since the application may look as soon as it is told (Offset stays the application's:
+// TransmitFile reads a file position there). A program that closed the socket's handle itself
+// (CloseHandle rather than closesocket) may have let the structure go with it: nothing is
+// written there then.
 static void DeliverTo(SOCKET socket, HANDLE witness, LPWSAOVERLAPPED user,
                       LPWSAOVERLAPPED_COMPLETION_ROUTINE routine, LPWSATHREADID threadId,
-                      DWORD status, DWORD error, DWORD bytes, DWORD flags)
+                      BOOL keepsFlags, DWORD status, DWORD error, DWORD bytes, DWORD flags)
 {
     int upcallError = 0;
-    if (!routine) {
-        if (!socketHandleOpen(socket, witness))
-            return;
-        user->Offset = error;
+    if (!routine && !socketHandleOpen(socket, witness))
+        return;
+    if (keepsFlags)
         user->OffsetHigh = flags;
+    if (!routine) {
         completeOverlappedRequest(socket, user, status, bytes, &upcallError);
         return;
     }
-    user->Offset = error;
-    user->OffsetHigh = flags;
     user->InternalHigh = bytes;
     user->Internal = status;
     auto* call = static_cast<RoutineCall*>(HeapAlloc(GetProcessHeap(), 0, sizeof(RoutineCall)));
@@ -80,9 +79,11 @@ static void DeliverTo(SOCKET socket, HANDLE witness, LPWSAOVERLAPPED user,
 
 static void Deliver(PendingOperation* operation, DWORD error, DWORD bytes, DWORD flags)
 {
+    const OperationKindRow* row = FindOperationKind(operation->kind);
+    BOOL receive = row && row->flagsCell && row->counter == CountReceived;
     DeliverTo(operation->socket, operation->handleWitness, operation->userOverlapped,
-              operation->completionRoutine,
-              &operation->threadId, DeliveredStatus(operation, error), error, bytes, flags);
+              operation->completionRoutine, &operation->threadId, receive,
+              DeliveredStatus(operation, error), error, bytes, flags);
 }
 
 void CompleteAnsweredRequest(SocketContext* context, LPWSAOVERLAPPED overlapped,
@@ -92,8 +93,8 @@ void CompleteAnsweredRequest(SocketContext* context, LPWSAOVERLAPPED overlapped,
     WSATHREADID thread = {};
     if (threadId && !IsBadReadPtr(threadId, sizeof(*threadId)))
         thread = *threadId;
-    DeliverTo(context->layeredHandle, context->handleWitness, overlapped, routine, &thread, 0, 0,
-              bytes, 0);
+    DeliverTo(context->layeredHandle, context->handleWitness, overlapped, routine, &thread, FALSE,
+              0, 0, bytes, 0);
 }
 
 // AcceptEx's bytes arrived on the accepting socket, which has a context of its own. Added

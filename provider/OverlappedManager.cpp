@@ -353,8 +353,6 @@ static int FailAtOnce(PendingOperation* operation, int error)
     WSAOVERLAPPED* user = operation->userOverlapped;
     user->Internal = operation->overlapped.Internal;
     user->InternalHigh = operation->overlapped.InternalHigh;
-    user->Offset = static_cast<DWORD>(error);
-    user->OffsetHigh = FlagsCellValue(operation);
     FreeBufferCopy(operation);
     OperationFinished(operation);
     ReleaseOperation(operation);
@@ -494,10 +492,6 @@ int IssueOperation(PendingOperation* operation, SocketContext* context,
     operation->callerStatus = operation->overlapped.Internal = user->Internal;
     operation->overlapped.InternalHigh = user->InternalHigh;
     user->Internal = WSS_OPERATION_IN_PROGRESS;
-    // The outcome's error and flags come at completion; none of an earlier request is left
-    // to be read meanwhile.
-    user->Offset = 0;
-    user->OffsetHigh = 0;
     if (!(context->flags & WSA_FLAG_OVERLAPPED))
         return ExecuteInPlace(operation, immediate);
     if (!managerRunning)

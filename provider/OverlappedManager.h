@@ -190,6 +190,14 @@ int StopOverlappedManager();
 PendingOperation* AcquireOperation(SocketContext* context);
 void ReleaseOperation(PendingOperation* operation);
 
+// A Winsock error carried in a status, in the form the system turns back into the error itself
+// (GetQueuedCompletionStatus, GetOverlappedResult), as the Winsock layer writes it.
+const DWORD WinsockErrorStatusBase = 0xC0010000;
+inline DWORD WinsockErrorStatus(DWORD error)
+{
+    return WinsockErrorStatusBase | (error & 0xFFFF);
+}
+
 // The event of an application's overlapped; its low bit only asks that no port completion be
 // queued and is not part of the handle.
 inline HANDLE ApplicationEvent(const WSAOVERLAPPED* overlapped)

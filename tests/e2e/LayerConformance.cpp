@@ -188,6 +188,7 @@ void ReceivesDoneAtOnce()
         WSABUF wsabuf = {sizeof buffer, buffer};
         OVERLAPPED overlapped = {};
         overlapped.hEvent = port ? nullptr : WSACreateEvent();
+        overlapped.Offset = 0x1234;   // the program's own (TransmitFile reads a position there)
         DWORD received = 0xdeadbeef, flags = 0;
         int result = WSARecv(client, &wsabuf, 1, &received, &flags, &overlapped, nullptr);
         Check(result == 0, "receive of waiting data (flags %lu) returned %d, error %d",
@@ -198,6 +199,8 @@ void ReceivesDoneAtOnce()
               "receive of waiting data: status %#lx, count %lu",
               static_cast<unsigned long>(overlapped.Internal),
               static_cast<unsigned long>(overlapped.InternalHigh));
+        Check(overlapped.Offset == 0x1234, "receive of waiting data: Offset became %#lx",
+              overlapped.Offset);
         if (port) {
             ExpectPacketNow(port, &overlapped, 0, 4, "receive of waiting data");
             CloseHandle(port);

@@ -366,7 +366,7 @@ TEST_F(ExtensionFunctionsTest, OverlappedTransmitFileIsReportedAtCompletionAsOne
     EXPECT_FALSE(transmitFile(tcp, file, 0, 0, &overlapped, nullptr, 0));
     EXPECT_EQ(WSA_IO_PENDING, WSAGetLastError());
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 5000));
-    EXPECT_EQ(static_cast<DWORD>(WSAENOTCONN), overlapped.Offset);
+    EXPECT_EQ(WinsockErrorStatus(WSAENOTCONN), overlapped.Internal);
     ASSERT_TRUE(viewer.WaitForRecords(2, 5000));
     EXPECT_EQ("socket (" + N(tcp) + ") could not transmit file data - " + Error(WSAENOTCONN),
               Texts().back());
@@ -494,7 +494,7 @@ TEST_F(ExtensionFunctionsTest, DisconnectExTransmitPacketsAndRecvMsgSendNothingW
                 EXPECT_EQ(WSA_IO_PENDING, WSAGetLastError());
                 ASSERT_TRUE(WaitForPending(pendingBefore + 1));
                 ASSERT_TRUE(Complete(overlapped, outcome));
-                EXPECT_EQ(outcome, overlapped.Offset);
+                EXPECT_EQ(outcome ? WinsockErrorStatus(outcome) : 0, overlapped.Internal);
                 EXPECT_TRUE(Settled(udp));
             }
             EXPECT_FALSE(row.call(UnknownHandle, nullptr, &bytes));

@@ -195,7 +195,8 @@ static int WSPAPI FakeCompleteRequest(SOCKET s, LPWSAOVERLAPPED overlapped, DWOR
     fakeUpcalls.completedError = error;
     fakeUpcalls.completedBytes = bytes;
     overlapped->InternalHigh = bytes;
-    overlapped->Internal = error;
+    // As the Winsock layer writes it: a status, which a bare Winsock error is carried in.
+    overlapped->Internal = error == 0 || (error & 0x80000000) ? error : 0xC0010000 | error;
     InterlockedIncrement(&fakeUpcalls.completions);
     if (overlapped->hEvent)
         SetEvent(overlapped->hEvent);

@@ -133,8 +133,10 @@ TEST_F(OverlappedTest, SendThatFailsAtCompletionCompletesTheRequestWithItsError)
               }),
               Texts());
     EXPECT_EQ(0u, ContextOf(tcp)->bytesSent);
-    EXPECT_EQ(static_cast<DWORD>(WSAECONNRESET), overlapped.Offset);
-    EXPECT_EQ(static_cast<DWORD>(WSAECONNRESET), fakeUpcalls.completedError);
+    EXPECT_EQ(WinsockErrorStatus(WSAECONNRESET), overlapped.Internal)
+        << "the error in a status the system reads back";
+    EXPECT_EQ(WinsockErrorStatus(WSAECONNRESET), fakeUpcalls.completedError);
+    EXPECT_EQ(0u, overlapped.Offset) << "the application's own";
     DWORD transferred = 0, flags = 0;
     EXPECT_FALSE(table.lpWSPGetOverlappedResult(tcp, &overlapped, &transferred, FALSE, &flags,
                                                 &error));
@@ -332,11 +334,11 @@ TEST_F(OverlappedTest, CallsRefusedBeforeTheyStart)
     EXPECT_EQ(WSAEFAULT, error);
     // A manager that is not running refuses overlapped calls instead of leaving them hanging.
     StopOverlappedManager();
+    overlapped.Internal = 0xdeadbeef;
     EXPECT_EQ(SOCKET_ERROR, table.lpWSPRecv(tcp, &buffer, 1, nullptr, &flags, &overlapped,
                                             nullptr, &self, &error));
     EXPECT_EQ(WSAENOBUFS, error);
-    EXPECT_EQ(static_cast<DWORD>(WSAENOBUFS), overlapped.Offset);
-    EXPECT_EQ(0u, overlapped.Internal);
+    EXPECT_EQ(0xdeadbeefu, overlapped.Internal) << "a call refused at once leaves it as it was";
     EXPECT_EQ(0, base->transferCalls) << "nothing reached the provider below";
     EXPECT_EQ(0, ContextOf(tcp)->pendingAsync);
     EXPECT_EQ(0, fakeUpcalls.completions);
@@ -362,7 +364,10 @@ TEST_F(OverlappedTest, FailureOfTheQueuedCallStillCompletesTheRequest)
                                             &self, &error));
     EXPECT_EQ(WSA_IO_PENDING, error) << "the call below is made later, by the queue worker";
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 5000));
-    EXPECT_EQ(static_cast<DWORD>(WSAENETDOWN), overlapped.Offset);
+    DWORD transferred = 0, flags = 0;
+    EXPECT_FALSE(table.lpWSPGetOverlappedResult(tcp, &overlapped, &transferred, FALSE, &flags,
+                                                &error));
+    EXPECT_EQ(WSAENETDOWN, error);
     char scratch[32];
     EXPECT_EQ("socket (" + N(tcp) + ") could not send data - " + ErrorText(WSAENETDOWN, scratch),
               Texts().back());
