@@ -47,8 +47,10 @@ std::vector<std::string> LinesFrom(const std::vector<std::string>& lines, const 
     for (size_t i = 0; i < lines.size(); i++) {
         if (!std::regex_search(lines[i], std::regex(pattern)))
             continue;
-        // Another thread's sockets may set their options in between.
-        static const std::regex option("^socket \\(-?[0-9]+\\) (could not )?set one of its options");
+        // Another thread's sockets may set their options or end connecting in between: the
+        // connecting side's ConnectEx is reported by its own thread when it completes at once.
+        static const std::regex option(
+            "^socket \\(-?[0-9]+\\) ((could not )?set one of its options|connected$)");
         for (size_t j = i; j < lines.size() && found.size() <= count; j++)
             if (!std::regex_search(lines[j], option))
                 found.push_back(std::regex_replace(
