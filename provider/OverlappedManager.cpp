@@ -227,8 +227,7 @@ BOOL ManagedOverlapped(SocketContext* context, const WSAOVERLAPPED* overlapped, 
     if (!overlappedPassThrough || context->completesThroughLayer)
         return TRUE;
     // an overlapped the application cannot have is left to the provider below to refuse
-    if (hasRoutine || IsBadReadPtr(overlapped, sizeof(*overlapped)) ||
-        (reinterpret_cast<ULONG_PTR>(overlapped->hEvent) & 1))
+    if (hasRoutine || IsBadReadPtr(overlapped, sizeof(*overlapped)) || overlapped->hEvent)
         return FALSE;
     // without a worker the call is better below than refused
     StartOverlappedManager();

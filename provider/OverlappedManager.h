@@ -170,13 +170,13 @@ extern HANDLE queueWorker;   // the queue's worker: queue mode's only one, or po
 extern BOOL overlappedPassThrough;
 
 // Whether an overlapped call on the socket goes through the manager: every one in a traced
-// process. In an untraced one, a call that may be meant for a completion port (one without a
-// completion routine whose event does not ask that no packet be posted) cannot go below as it
-// is: the provider below would complete it on its own socket, which the application never bound
-// to its port, so the packet would never come. Such a call puts its socket's overlapped calls
-// through the manager for good, starting it on first need; the manager completes them on the
-// application's own handle. Calls with a routine, or with an event that asks for no packet, go
-// below directly.
+// process. In an untraced one, a call with neither an event nor a completion routine is meant
+// for a completion port: the provider below would complete it on its own socket, which the
+// application never bound to its port, so the packet would never come. Such a call puts its
+// socket's overlapped calls through the manager for good, starting it on first need; the
+// manager completes them on the application's own handle. Other calls go below directly: a call
+// with an event is taken to be waited for by its event, since putting every such call through
+// the workers costs event-driven programs several times their speed under Wine.
 BOOL ManagedOverlapped(SocketContext* context, const WSAOVERLAPPED* overlapped, BOOL hasRoutine);
 
 // 0, WSAENOBUFS or WSAEPROVIDERFAILEDINIT; starts nothing when the manager runs. Called by the

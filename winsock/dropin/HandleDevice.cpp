@@ -172,6 +172,42 @@ HANDLE OpenDeviceHandle()
     return DeviceReady() ? OpenDevice() : nullptr;
 }
 
+namespace {
+
+// Each thread that completes requests keeps one event for it: making and closing one for every
+// completion would cost two more trips to the server each time.
+DWORD completionEventSlot = TLS_OUT_OF_INDEXES;
+
+HANDLE ThreadCompletionEvent()
+{
+    auto event = static_cast<HANDLE>(TlsGetValue(completionEventSlot));
+    if (!event) {
+        // The request resets it as it starts, so an outcome that came too late for an earlier
+        // wait does not end the next one.
+        event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        TlsSetValue(completionEventSlot, event);
+    }
+    return event;
+}
+
+} // namespace
+
+bool SetUpCompletionEvents()
+{
+    completionEventSlot = TlsAlloc();
+    return completionEventSlot != TLS_OUT_OF_INDEXES;
+}
+
+void CloseCompletionEvent()
+{
+    if (completionEventSlot == TLS_OUT_OF_INDEXES)
+        return;
+    if (auto event = static_cast<HANDLE>(TlsGetValue(completionEventSlot))) {
+        CloseHandle(event);
+        TlsSetValue(completionEventSlot, nullptr);
+    }
+}
+
 LONG CompletionStatus(DWORD error)
 {
     // A provider that knows the system's own status of the operation gives that; a Winsock
@@ -195,7 +231,7 @@ bool CompleteOnDeviceHandle(HANDLE handle, LPWSAOVERLAPPED overlapped, DWORD err
     // completes a request in the call: an application that sees a call succeed at once may
     // look at both right away. An event of its own tells this thread; the application's is
     // set after.
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = ThreadCompletionEvent();
     if (!done)
         return false;
     // The provider's thread may be the application's, whose last error this must not change.
@@ -209,7 +245,6 @@ bool CompleteOnDeviceHandle(HANDLE handle, LPWSAOVERLAPPED overlapped, DWORD err
         if (applicationEvent)
             SetEvent(applicationEvent);
     }
-    CloseHandle(done);
     SetLastError(issued ? lastError : RtlNtStatusToDosError(status));
     return issued;
 }

@@ -9,6 +9,11 @@
 // need; null when the driver cannot be had, which is said once on the standard error.
 HANDLE OpenDeviceHandle();
 
+// The slot of each thread's completion event, taken at load (false when none is left), and the
+// event of the calling thread closed as it ends.
+bool SetUpCompletionEvents();
+void CloseCompletionEvent();
+
 // The status a completion with the provider's error writes: the error itself when it is a
 // status of the system already, else the Winsock error in a status the system turns back into
 // it.

@@ -1,5 +1,6 @@
 // WSAStartup, WSACleanup, the thread's last error, and the DLL entry.
 #include "Startup.h"
+#include "HandleDevice.h"
 #include "HandleTable.h"
 #include "Providers.h"
 #include "ForwardedHelpers.h"
@@ -210,16 +211,19 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         self = instance;
         wineWinsock = LoadWineWinsock();
         if (!wineWinsock || threadIdSlot == TLS_OUT_OF_INDEXES ||
-            openTypeSlot == TLS_OUT_OF_INDEXES || !ResolveWineEntries() ||
+            openTypeSlot == TLS_OUT_OF_INDEXES || !SetUpCompletionEvents() ||
+            !ResolveWineEntries() ||
             !ResolveForwardedHelpers(wineWinsock))
             return FALSE;
         ReclaimBareName();
         return TRUE;
     case DLL_THREAD_DETACH:
         CloseThreadId();
+        CloseCompletionEvent();
         break;
     case DLL_PROCESS_DETACH:
         CloseThreadId();
+        CloseCompletionEvent();
         // At process exit (reserved non-null) providers get their own detach; only an explicit
         // unload with the layer still started owes them their cleanups.
         if (!reserved && startupCount > 0) {
