@@ -169,14 +169,16 @@ static BOOL AwaitOutcome(LPWSAOVERLAPPED overlapped, BOOL wait, LPINT lpErrno)
 // the byte count in InternalHigh and a receive's flags in OffsetHigh. A status of success, or a
 // Winsock error carried in a status, the layer reads itself; any other status (the system's own,
 // or one the application put there) is read as the platform reads it, by the provider below.
-// Cells the caller leaves out are not written. Returns -1 when the provider below is to answer.
-static int ReadOutcome(LPWSAOVERLAPPED overlapped, LPDWORD transferred, LPDWORD flags,
-                       LPINT lpErrno)
+static BOOL StatusTheLayerReads(const WSAOVERLAPPED* overlapped)
 {
     DWORD status = static_cast<DWORD>(overlapped->Internal);
-    BOOL failed = (status & 0x80000000) != 0;
-    if (failed && (status & 0xFFFF0000) != WinsockErrorStatusBase)
-        return -1;
+    return !(status & 0x80000000) || (status & 0xFFFF0000) == WinsockErrorStatusBase;
+}
+
+// Cells the caller leaves out are not written.
+static BOOL ReadOutcome(LPWSAOVERLAPPED overlapped, LPDWORD transferred, LPDWORD flags,
+                        LPINT lpErrno)
+{
     if ((transferred && IsBadWritePtr(transferred, sizeof(DWORD))) ||
         (flags && IsBadWritePtr(flags, sizeof(DWORD)))) {
         *lpErrno = WSAEFAULT;
@@ -186,6 +188,8 @@ static int ReadOutcome(LPWSAOVERLAPPED overlapped, LPDWORD transferred, LPDWORD 
         *transferred = static_cast<DWORD>(overlapped->InternalHigh);
     if (flags)
         *flags = overlapped->OffsetHigh;
+    DWORD status = static_cast<DWORD>(overlapped->Internal);
+    BOOL failed = (status & 0x80000000) != 0;
     *lpErrno = failed ? static_cast<int>(status & 0xFFFF) : 0;
     return !failed;
 }
@@ -199,11 +203,10 @@ BOOL WSPAPI WSPGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED lpOverlapped, LPDWO
                               fWait, lpdwFlags, lpErrno);
         if (!AwaitOutcome(lpOverlapped, fWait, lpErrno))
             return FALSE;
-        int read = ReadOutcome(lpOverlapped, lpcbTransfer, lpdwFlags, lpErrno);
-        if (read == -1)
+        if (!StatusTheLayerReads(lpOverlapped))
             return CALL_LOWER(context, lpWSPGetOverlappedResult, lpOverlapped, lpcbTransfer,
                               FALSE, lpdwFlags, lpErrno);
-        return static_cast<BOOL>(read);
+        return ReadOutcome(lpOverlapped, lpcbTransfer, lpdwFlags, lpErrno);
     });
 }
 

@@ -77,9 +77,9 @@ static void DeliverTo(SOCKET socket, HANDLE witness, LPWSAOVERLAPPED user,
         HeapFree(GetProcessHeap(), 0, call);
 }
 
-static void Deliver(PendingOperation* operation, DWORD error, DWORD bytes, DWORD flags)
+static void Deliver(PendingOperation* operation, const OperationKindRow* row, DWORD error,
+                    DWORD bytes, DWORD flags)
 {
-    const OperationKindRow* row = FindOperationKind(operation->kind);
     BOOL receive = row && row->flagsCell && row->counter == CountReceived;
     DeliverTo(operation->socket, operation->handleWitness, operation->userOverlapped,
               operation->completionRoutine, &operation->threadId, receive,
@@ -152,7 +152,7 @@ void FinishOperation(PendingOperation* operation, DWORD error, DWORD bytes, DWOR
     UnlockContext(context);
     int releaseError = 0;
     ReleaseContext(context, &releaseError);
-    Deliver(operation, error, bytes, flags);
+    Deliver(operation, row, error, bytes, flags);
     OperationFinished(operation);
 }
 

@@ -380,6 +380,19 @@ static BOOL OverBelow(const PendingOperation* operation)
     return status != WSS_OPERATION_IN_PROGRESS && status != operation->callerStatus;
 }
 
+// An operation the provider below completed at once, finished by the thread that issued it: the
+// application's cells get the count and flags, and its port, event or routine still hear of it,
+// all before the call returns, as without the layer.
+static int FinishAtOnce(PendingOperation* operation, ImmediateResult immediate)
+{
+    InterlockedExchange(&operation->phase, PhaseIssuer);
+    WriteCell(immediate.bytes, BytesCellValue(operation));
+    WriteCell(immediate.flags, FlagsCellValue(operation));
+    FinishOperation(operation, WSA_IO_PENDING, 0, 0);
+    DropOperationHold(operation);
+    return 0;
+}
+
 // A refusal at once, with the byte count where the kind gives one even then.
 static int RefuseAtOnce(PendingOperation* operation, const OperationKindRow* row, int error,
                         ImmediateResult immediate)
@@ -415,31 +428,22 @@ static int ExecuteOperation(PendingOperation* operation, BOOL throughRoutine,
     // no time lets it.
     if (error == WSA_IO_PENDING)
         WaitForSingleObject(GetCurrentThread(), 0);
-    BOOL doneAtOnce = error == 0;
-    if (error == WSA_IO_PENDING || (error != 0 && CompletesDespiteError(operation))) {
-        // Pending in name only when the system has its outcome or its packet came meanwhile:
-        // the application's port or event then has it as soon as it would without the layer.
-        BOOL finishHere = error == WSA_IO_PENDING && OverBelow(operation);
-        if (finishHere)
-            InterlockedExchange(&operation->phase, PhaseIssuer);
-        else
-            finishHere = InterlockedCompareExchange(&operation->phase, PhaseWorkers,
-                                                    PhaseIssuing) == PhasePacketCame;
-        if (finishHere)
-            FinishOperation(operation, WSA_IO_PENDING, 0, 0);
-        DropOperationHold(operation);
-        return error;
-    }
-    if (!doneAtOnce)
+    if (error == 0)
+        return FinishAtOnce(operation, immediate);
+    if (error != WSA_IO_PENDING && !CompletesDespiteError(operation))
         return RefuseAtOnce(operation, row, error, immediate);   // no packet comes for it
-    // Done at once: the application sees the outcome before the call returns, as it would
-    // without the layer, and its port, event or routine still hear of it.
-    InterlockedExchange(&operation->phase, PhaseIssuer);
-    WriteCell(immediate.bytes, BytesCellValue(operation));
-    WriteCell(immediate.flags, FlagsCellValue(operation));
-    FinishOperation(operation, WSA_IO_PENDING, 0, 0);
+    // Pending in name only when the system has its outcome or its packet came meanwhile: the
+    // application's port or event then has it as soon as it would without the layer.
+    BOOL finishHere = error == WSA_IO_PENDING && OverBelow(operation);
+    if (finishHere)
+        InterlockedExchange(&operation->phase, PhaseIssuer);
+    else
+        finishHere = InterlockedCompareExchange(&operation->phase, PhaseWorkers, PhaseIssuing) ==
+                     PhasePacketCame;
+    if (finishHere)
+        FinishOperation(operation, WSA_IO_PENDING, 0, 0);
     DropOperationHold(operation);
-    return 0;
+    return error;
 }
 
 // Associates the lower socket with the port once; FALSE when the port cannot carry it.
@@ -478,10 +482,7 @@ static int ExecuteInPlace(PendingOperation* operation, ImmediateResult immediate
     }
     if (error != 0)
         return RefuseAtOnce(operation, row, error, immediate);
-    WriteCell(immediate.bytes, BytesCellValue(operation));
-    WriteCell(immediate.flags, FlagsCellValue(operation));
-    CompleteOperation(WSA_IO_PENDING, 0, &operation->overlapped, 0);
-    return 0;
+    return FinishAtOnce(operation, immediate);
 }
 
 int IssueOperation(PendingOperation* operation, SocketContext* context,

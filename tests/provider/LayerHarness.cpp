@@ -196,7 +196,7 @@ static int WSPAPI FakeCompleteRequest(SOCKET s, LPWSAOVERLAPPED overlapped, DWOR
     fakeUpcalls.completedBytes = bytes;
     overlapped->InternalHigh = bytes;
     // As the Winsock layer writes it: a status, which a bare Winsock error is carried in.
-    overlapped->Internal = error == 0 || (error & 0x80000000) ? error : 0xC0010000 | error;
+    overlapped->Internal = error == 0 || (error & 0x80000000) ? error : WinsockErrorStatus(error);
     InterlockedIncrement(&fakeUpcalls.completions);
     if (overlapped->hEvent)
         SetEvent(overlapped->hEvent);
